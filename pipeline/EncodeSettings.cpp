@@ -37,35 +37,57 @@ const std::vector<std::string> kOutputExtensions = {".mp4", ".mkv"};
 }  // namespace
 
 namespace SettingItems {
-const std::vector<std::string> SourceType = {"Generic", "Anime", "Movies", "Sports",
-                                             "DV Captures"};
+const std::vector<std::string> SourceType = {"Generic", "Anime", "Movies", "Sports", "DV Captures"};
 const std::vector<std::string> OutputFormat = {"MP4", "MKV"};
 const std::vector<std::string> VideoQuality = {"Normal", "High"};
 const std::vector<std::string> AudioBitrate = {"16 kbps PS", "24 kbps PS", "32 kbps PS",
                                                "48 kbps PS", "64 kbps HE"};
-const std::vector<std::string> ResizeTo = {"320:240", "512:384", "640:360", "640:480",
-                                           "1280:720"};
+const std::vector<std::string> ResizeTo = {"320:240", "512:384", "640:360", "640:480", "1280:720"};
 const std::vector<std::string> FrameMode = {"IVTC", "Deinterlace"};
 const std::vector<std::string> DenoiseLevel = {"Low", "Medium", "High"};
 const std::vector<std::string> SharpenLevel = {"Low", "Medium", "High"};
 const std::vector<std::string> ResampleRate = {"44 khz", "48 khz"};
 }  // namespace SettingItems
 
-std::string SourceTypeText(int index) { return Pick(kSourceTypeTexts, index); }
-std::string VideoQualityText(int index) { return Pick(kVideoQualityTexts, index); }
-std::string AudioBitrateText(int index) { return Pick(kAudioBitrateTexts, index); }
-std::string ChannelCountText(bool stereo) { return stereo ? "2" : "1"; }
+std::string SourceTypeText(int index) {
+    return Pick(kSourceTypeTexts, index);
+}
+std::string VideoQualityText(int index) {
+    return Pick(kVideoQualityTexts, index);
+}
+std::string AudioBitrateText(int index) {
+    return Pick(kAudioBitrateTexts, index);
+}
+std::string ChannelCountText(bool stereo) {
+    return stereo ? "2" : "1";
+}
 std::string MonoOptionsText(bool stereo) {
     return stereo ? "" : " --force-mono --channel-count 1";
 }
-std::string FrameFragment(int mode) { return Pick(kFrameFragments, mode); }
-std::string ResizeFragment(const std::string& resizeTo) { return "scale=" + resizeTo + ","; }
-std::string DenoiseFragment(int level) { return Pick(kDenoiseFragments, level); }
-std::string SharpenFragment(int level) { return Pick(kSharpenFragments, level); }
-std::string PostProcessingFragment() { return "fspp,"; }
-std::string FixLevelsFragment() { return "pp=al:f,"; }
-std::string ResampleText(int index) { return Pick(kResampleTexts, index); }
-std::string OutputExtension(int outputFormat) { return Pick(kOutputExtensions, outputFormat); }
+std::string FrameFragment(int mode) {
+    return Pick(kFrameFragments, mode);
+}
+std::string ResizeFragment(const std::string& resizeTo) {
+    return "scale=" + resizeTo + ",";
+}
+std::string DenoiseFragment(int level) {
+    return Pick(kDenoiseFragments, level);
+}
+std::string SharpenFragment(int level) {
+    return Pick(kSharpenFragments, level);
+}
+std::string PostProcessingFragment() {
+    return "fspp,";
+}
+std::string FixLevelsFragment() {
+    return "pp=al:f,";
+}
+std::string ResampleText(int index) {
+    return Pick(kResampleTexts, index);
+}
+std::string OutputExtension(int outputFormat) {
+    return Pick(kOutputExtensions, outputFormat);
+}
 
 std::string DefaultOutputFolder() {
     const char* home = std::getenv("HOME");

@@ -6,7 +6,7 @@
 // The user's choices for one job, read from the window once when the job starts.
 // A "choice" is the zero-based position in its fixed list; texts are 8-bit as typed.
 struct EncodeSettings {
-    int SourceType = 1;  // "Anime"
+    int SourceType = 1;    // "Anime"
     int OutputFormat = 0;  // "MP4"
     std::string VideoBitrate = "268";
     int VideoQuality = 0;  // "Normal"
@@ -24,7 +24,8 @@ struct EncodeSettings {
     int SharpenLevel = 0;  // "Low"
     bool ResampleOn = false;
     int ResampleRate = 0;  // "44 khz"
-    std::string OutputFolder;  // the user's home folder with a trailing "/", see DefaultOutputFolder()
+    std::string
+        OutputFolder;  // the user's home folder with a trailing "/", see DefaultOutputFolder()
 };
 
 // The items of each drop-down, in list order, as the window shows them.
