@@ -158,10 +158,10 @@ std::string OutputPath(const std::string& outputFolder, const std::string& sourc
 
 JobCommands BuildJobCommands(const std::string& appDir, const std::string& workFolder,
                              const std::string& sourcePath, bool isDvd,
-                             const EncodeSettings& settings) {
+                             const EncodeSettings& settings, const std::string& outputPath) {
     JobCommands job;
     job.IsOgm = !isDvd && IsOgmSource(sourcePath);
-    job.OutputPath = OutputPath(settings.OutputFolder, sourcePath, isDvd, settings.OutputFormat);
+    job.OutputPath = outputPath;
     const SourceKind kind =
         isDvd ? SourceKind::Dvd : (job.IsOgm ? SourceKind::ConvertedOgm : SourceKind::File);
     const std::string source = SourceArgument(sourcePath, kind, workFolder);

@@ -71,6 +71,7 @@ struct JobCommands {
     std::string MkvMerge;  // empty for MP4 output
 };
 
+// outputPath is the job's output file, normally OutputPath() of the same source and settings.
 JobCommands BuildJobCommands(const std::string& appDir, const std::string& workFolder,
                              const std::string& sourcePath, bool isDvd,
-                             const EncodeSettings& settings);
+                             const EncodeSettings& settings, const std::string& outputPath);

@@ -266,7 +266,8 @@ TEST(CommandLines, OgmDetectionIsExactAndCaseSensitive) {
 
 TEST(CommandLines, JobCommandsFollowTheSourceKind) {
     EncodeSettings s = Defaults();
-    JobCommands ogm = BuildJobCommands(kApp, kWork, "/v/a.ogm", false, s);
+    JobCommands ogm = BuildJobCommands(kApp, kWork, "/v/a.ogm", false, s,
+                                       OutputPath(s.OutputFolder, "/v/a.ogm", false, 0));
     EXPECT_TRUE(ogm.IsOgm);
     EXPECT_EQ(ogm.MatroskaConversion, MatroskaConversionCommand(kApp, kWork, "/v/a.ogm"));
     EXPECT_NE(ogm.AnalysisPass.find("\"/tmp/tarnok/source.mkv\"  -mc 0"), std::string::npos);
@@ -275,13 +276,14 @@ TEST(CommandLines, JobCommandsFollowTheSourceKind) {
     EXPECT_EQ(ogm.OutputPath, "/home/ann/out/a.mp4");
     EXPECT_TRUE(ogm.MkvMerge.empty());
 
-    JobCommands upper = BuildJobCommands(kApp, kWork, "/v/A.OGM", false, s);
+    JobCommands upper = BuildJobCommands(kApp, kWork, "/v/A.OGM", false, s, "/o/A.mp4");
     EXPECT_FALSE(upper.IsOgm);
     EXPECT_TRUE(upper.MatroskaConversion.empty());
     EXPECT_NE(upper.AnalysisPass.find("\"/v/A.OGM\"  -mc 0"), std::string::npos);
 
     s.OutputFormat = 1;
-    JobCommands dvd = BuildJobCommands(kApp, kWork, "/media/DVD", true, s);
+    JobCommands dvd = BuildJobCommands(kApp, kWork, "/media/DVD", true, s,
+                                       OutputPath(s.OutputFolder, "/media/DVD", true, 1));
     EXPECT_FALSE(dvd.IsOgm);
     EXPECT_EQ(dvd.OutputPath, "/home/ann/out/dvdout.mkv");
     EXPECT_NE(dvd.AnalysisPass.find("dvd://1 -dvd-device \"/media/DVD\"  -mc 0"),
