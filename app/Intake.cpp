@@ -1,0 +1,113 @@
+#include "app/Intake.h"
+
+#include <dirent.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+
+#include <cstring>
+
+namespace {
+
+bool MatchesMask(const char* name, const std::string& mask) {
+    // The Windows masks: "*.*" matches names without a dot as well.
+    if (mask == "*.*" || mask == "*") {
+        return true;
+    }
+    return fnmatch(mask.c_str(), name, 0) == 0;
+}
+
+enum class EntryKind { Other, File, Folder };
+
+EntryKind KindOf(const std::string& path, unsigned char type) {
+    struct stat st;
+    switch (type) {
+        case DT_REG:
+            return EntryKind::File;
+        case DT_DIR:
+            return EntryKind::Folder;
+        case DT_LNK:
+            // A link counts for what it points to, but a linked folder is never entered.
+            if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+                return EntryKind::File;
+            }
+            return EntryKind::Other;
+        case DT_UNKNOWN:
+            if (lstat(path.c_str(), &st) != 0) {
+                return EntryKind::Other;
+            }
+            if (S_ISDIR(st.st_mode)) {
+                return EntryKind::Folder;
+            }
+            return KindOf(path, S_ISLNK(st.st_mode)   ? DT_LNK
+                                : S_ISREG(st.st_mode) ? DT_REG
+                                                      : DT_FIFO);
+        default:
+            return EntryKind::Other;
+    }
+}
+
+}  // namespace
+
+std::string FileNamePart(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string FileExtension(const std::string& path) {
+    const std::string name = FileNamePart(path);
+    const auto dot = name.rfind('.');
+    return dot == std::string::npos ? std::string() : name.substr(dot);
+}
+
+bool IsCompatibleFile(const std::string& path, bool lowerCaseExtension) {
+    if (path.find('"') != std::string::npos) {
+        return false;
+    }
+    std::string extension = FileExtension(path);
+    if (extension.empty()) {
+        return false;
+    }
+    if (lowerCaseExtension) {
+        for (char& c : extension) {
+            if (c >= 'A' && c <= 'Z') {
+                c = static_cast<char>(c - 'A' + 'a');
+            }
+        }
+    }
+    return std::strstr(SupportedExtensions, extension.c_str()) != nullptr;
+}
+
+void CollectFiles(const std::string& folder, std::vector<std::string>& list,
+                  const std::string& mask) {
+    std::string base = folder;
+    if (base.empty() || base.back() != '/') {
+        base += '/';
+    }
+    DIR* dir = opendir(base.c_str());
+    if (dir == nullptr) {
+        return;
+    }
+    std::vector<std::string> subfolders;
+    while (const dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.') {
+            continue;  // hidden, and "." and ".."
+        }
+        std::string path = base + entry->d_name;
+        switch (KindOf(path, entry->d_type)) {
+            case EntryKind::File:
+                if (MatchesMask(entry->d_name, mask)) {
+                    list.push_back(std::move(path));
+                }
+                break;
+            case EntryKind::Folder:
+                subfolders.push_back(std::move(path));
+                break;
+            case EntryKind::Other:
+                break;
+        }
+    }
+    closedir(dir);
+    for (const std::string& subfolder : subfolders) {
+        CollectFiles(subfolder, list, mask);
+    }
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The extensions the encoder takes, each with its dot. A file is accepted when its extension
+// occurs anywhere in this text, so pieces such as ".mp" or ".rm" pass as well.
+inline constexpr char SupportedExtensions[] =
+    ".ogm.mkv.avi.mp4.avs.mpg.mpeg.rmvb.wmv.wav.mp3.ac3.aac.ogg.mpa";
+
+// The text after the last "/" of a path.
+std::string FileNamePart(const std::string& path);
+
+// The file name's text from its last "." to the end, dot included; empty without a dot.
+std::string FileExtension(const std::string& path);
+
+// The extension test of every intake path. Chosen and directly dropped files are tested with
+// the extension lower-cased, scanned files as found. A path holding a double quote is refused:
+// the tool command lines quote paths and could not carry it.
+bool IsCompatibleFile(const std::string& path, bool lowerCaseExtension);
+
+// Appends the full path of every file in folder and all its subfolders whose name matches mask,
+// depth first: a folder's own files, then each subfolder's, in the order the file system lists
+// them. Hidden entries (name beginning with ".") are skipped, files and folders alike. Only
+// regular files are collected (symlinks to them included); symlinked folders are not entered,
+// so a link back up the tree cannot make the scan endless. "*.*" and "*" match every name.
+void CollectFiles(const std::string& folder, std::vector<std::string>& list,
+                  const std::string& mask);
