@@ -1,0 +1,751 @@
+#include "console/DosThread.h"
+
+#include <QCoreApplication>
+#include <QReadLocker>
+#include <QWriteLocker>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <exception>
+#include <set>
+#include <thread>
+
+#include "console/ChildProcess.h"
+#include "console/Tsan.h"
+
+namespace {
+
+using childprocess::kStillActive;
+using Clock = std::chrono::steady_clock;
+
+std::mutex& RegistryMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::set<TDosThread*>& Registry() {
+    static std::set<TDosThread*> workers;
+    return workers;
+}
+
+std::mutex& HookMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::function<void()>& StartHook() {
+    static std::function<void()> hook;
+    return hook;
+}
+
+std::string ErrnoText(int error) {
+    return std::strerror(error);
+}
+
+void CloseFd(int& fd) {
+    if (fd >= 0) {
+        close(fd);
+        fd = -1;
+    }
+}
+
+// Runs `f` on the command while the run is linked to it; false once severed.
+template <typename F>
+bool WithCommand(TDosRun& run, F&& f) {
+    std::lock_guard<std::mutex> lock(run.linkMutex);
+    if (!run.command) {
+        return false;
+    }
+    f(*run.command);
+    return true;
+}
+
+void PostToCommand(TDosRun& run, int type) {
+    WithCommand(run, [type](TDosCommand& command) {
+        QCoreApplication::postEvent(&command, new QEvent(static_cast<QEvent::Type>(type)));
+    });
+}
+
+}  // namespace
+
+TDosRun::TDosRun() {
+    wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd < 0) {
+        wakeError = errno;
+    }
+}
+
+TDosRun::~TDosRun() {
+    if (wakeFd >= 0) {
+        close(wakeFd);
+    }
+}
+
+void TDosRun::Wake() {
+    if (wakeFd >= 0) {
+        uint64_t one = 1;
+        ssize_t ignored = write(wakeFd, &one, sizeof one);
+        (void)ignored;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The hand-over, command's side.
+
+namespace {
+
+// Splits text at CR LF, CR or LF the way a string list takes a whole text: a final line break
+// adds no empty entry.
+std::vector<std::string> SplitText(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string current;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '\r' || c == '\n') {
+            lines.push_back(current);
+            current.clear();
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+                ++i;
+            }
+        } else {
+            current += c;
+        }
+    }
+    if (!current.empty()) {
+        lines.push_back(current);
+    }
+    return lines;
+}
+
+void ApplyLine(TDosRun& run, TDosCommand& command) {
+    const std::string line = run.pendingLine;
+    const TOutputType kind = run.pendingKind;
+    try {
+        if (std::vector<std::string>* display = command.DisplayLines()) {
+            if (display->empty()) {
+                if (kind == otBeginningOfLine) {
+                    *display = SplitText(line);
+                } else {
+                    display->push_back(line);
+                }
+            } else if (run.lineOpen) {
+                display->back() = line;
+            } else {
+                display->push_back(line);
+            }
+        }
+        run.lineOpen = kind == otBeginningOfLine;
+        if (run.onNewLine) {
+            run.onNewLine(&command, line, kind);
+        }
+    } catch (...) {
+        // A failing display or handler costs that line only; the run goes on.
+    }
+}
+
+}  // namespace
+
+void ApplyPendingLines(const std::shared_ptr<TDosRun>& runRef) {
+    // Keep the run alive: a handler may destroy the command, and with it the command's reference.
+    std::shared_ptr<TDosRun> keep = runRef;
+    TDosRun& run = *keep;
+    // One event lets through the whole of one read, but not for long enough to freeze the window.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(5);
+    for (;;) {
+        if (!run.command || run.released.load()) {
+            return;
+        }
+        const uint64_t posted = run.posted.load(std::memory_order_acquire);
+        if (posted != run.applied.load(std::memory_order_relaxed)) {
+            const bool more = run.moreComing.load(std::memory_order_relaxed);
+            ApplyLine(run, *run.command);
+            run.applied.store(posted, std::memory_order_release);
+            run.applied.notify_all();
+            if (!run.command) {
+                return;  // the handler destroyed or restarted the command
+            }
+            if (Clock::now() > deadline) {
+                // Yield to the other events; the request stays ours, so post it again.
+                QCoreApplication::postEvent(
+                    run.command, new QEvent(static_cast<QEvent::Type>(kApplyLinesEvent)));
+                return;
+            }
+            if (more) {
+                // The worker is already splitting the next line of the same read.
+                const auto spinUntil = Clock::now() + std::chrono::microseconds(200);
+                while (run.posted.load(std::memory_order_acquire) == posted &&
+                       !run.released.load() && Clock::now() < spinUntil) {
+                    std::this_thread::yield();
+                }
+                continue;
+            }
+        }
+        run.applyRequested.store(false);
+        if (run.posted.load() != run.applied.load() && !run.applyRequested.exchange(true)) {
+            continue;  // a line arrived after the check: still ours to apply
+        }
+        return;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Errors of a worker, shown on the main thread.
+
+namespace {
+
+class TErrorRelay : public QObject {
+  public:
+    ~TErrorRelay() override;
+    void customEvent(QEvent* event) override;
+};
+
+std::mutex& ErrorMutex() {
+    static std::mutex m;
+    return m;
+}
+std::deque<std::string>& PendingErrors() {
+    static std::deque<std::string> errors;
+    return errors;
+}
+TErrorRelay*& Relay() {  // guarded by ErrorMutex
+    static TErrorRelay* relay = nullptr;
+    return relay;
+}
+std::function<void(const std::string&)>& ErrorHandler() {  // main thread only
+    static std::function<void(const std::string&)> handler;
+    return handler;
+}
+
+void ShowMessage(const std::string& message) {
+    if (ErrorHandler()) {
+        ErrorHandler()(message);
+    } else {
+        fprintf(stderr, "%s\n", message.c_str());
+    }
+}
+
+TErrorRelay::~TErrorRelay() {
+    std::lock_guard<std::mutex> lock(ErrorMutex());
+    if (Relay() == this) {
+        Relay() = nullptr;
+    }
+}
+
+void TErrorRelay::customEvent(QEvent*) {
+    for (;;) {
+        std::string message;
+        {
+            std::lock_guard<std::mutex> lock(ErrorMutex());
+            if (PendingErrors().empty()) {
+                return;
+            }
+            message = std::move(PendingErrors().front());
+            PendingErrors().pop_front();
+        }
+        ShowMessage(message);
+    }
+}
+
+}  // namespace
+
+void EnsureErrorRelay() {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(ErrorMutex());
+    if (!Relay()) {
+        auto* relay = new TErrorRelay;
+        relay->moveToThread(app->thread());
+        relay->setParent(app);
+        Relay() = relay;
+    }
+}
+
+void TDosCommand::SetErrorHandler(std::function<void(const std::string& message)> handler) {
+    ErrorHandler() = std::move(handler);
+}
+
+void ReportRunError(const std::string& text) {
+    std::string message = text;
+    // A sentence gets its full stop, as the error box of the original showed it.
+    if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') {
+        message += '.';
+    }
+    std::lock_guard<std::mutex> lock(ErrorMutex());
+    if (Relay()) {
+        PendingErrors().push_back(message);
+        QCoreApplication::postEvent(Relay(), new QEvent(QEvent::User));
+    } else {
+        fprintf(stderr, "%s\n", message.c_str());
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The worker.
+
+struct TDosThread::RunState {
+    int status = 0;
+    int lastError = 0;
+    int inRead = -1, inWrite = -1, outRead = -1, outWrite = -1;
+    bool pipesCreated = false;
+    pid_t pid = -1;
+    int pidFd = -1;
+    uint32_t exitCode = kStillActive;
+    std::vector<char> buffer;
+    std::string unfinished;
+    bool crAtEnd = false;
+    size_t inputOffset = 0;  // bytes of the first input entry already written
+};
+
+TDosThread::TDosThread(TDosCommand* command, std::shared_ptr<TDosRun> run) : run_(std::move(run)) {
+    TDosRun& r = *run_;
+    r.command = command;
+    r.commandLine = command->commandLine_;
+    {
+        std::lock_guard<std::mutex> lock(command->inputMutex_);
+        command->inputQueue_.clear();
+    }
+    r.onNewLine = command->onNewLine_;
+    r.onTerminated = command->onTerminated_;
+    r.watchdog = command->watchdog_;
+    r.maxTimeAfterBeginning = command->maxTimeAfterBeginning_;
+    r.maxTimeAfterLastOutput = command->maxTimeAfterLastOutput_;
+    r.priorityClass = command->priorityClass_;
+    r.showWindow = command->showWindow_;
+    r.creationFlag = command->creationFlag_;
+    r.lineOpen = false;
+    r.running.store(true);
+
+    {
+        std::lock_guard<std::mutex> lock(RegistryMutex());
+        if (Registry().empty()) {
+            static bool registered = false;
+            if (!registered) {
+                registered = true;
+                qAddPostRoutine(&TDosThread::StopAllAtExit);
+            }
+        }
+        Registry().insert(this);
+    }
+    // Frees itself on the command's thread once the body has returned.
+    connect(this, &QThread::finished, this, &QObject::deleteLater);
+    start();
+}
+
+TDosThread::~TDosThread() {
+    // The thread published everything before it ended; the edge runs through Qt's event queue.
+    QUINTARO_TSAN_ACQUIRE(this);
+    wait();
+    std::lock_guard<std::mutex> lock(RegistryMutex());
+    Registry().erase(this);
+}
+
+int TDosThread::LiveCount() {
+    std::lock_guard<std::mutex> lock(RegistryMutex());
+    return static_cast<int>(Registry().size());
+}
+
+void TDosThread::SetStartHook(std::function<void()> hook) {
+    std::lock_guard<std::mutex> lock(HookMutex());
+    StartHook() = std::move(hook);
+}
+
+// When the program ends, its workers are cut loose from the gone event loop and waited for, so
+// that no child and no thread outlives it.
+void TDosThread::StopAllAtExit() {
+    std::vector<TDosThread*> workers;
+    {
+        std::lock_guard<std::mutex> lock(RegistryMutex());
+        workers.assign(Registry().begin(), Registry().end());
+    }
+    for (TDosThread* worker : workers) {
+        TDosRun& run = *worker->run_;
+        {
+            std::lock_guard<std::mutex> lock(run.linkMutex);
+            run.command = nullptr;
+        }
+        run.terminate.store(true);
+        run.released.store(true);
+        run.applied.fetch_add(1);
+        run.applied.notify_all();
+        run.Wake();
+    }
+    for (TDosThread* worker : workers) {
+        if (worker->wait(5000)) {
+            delete worker;
+        }
+    }
+}
+
+void TDosThread::run() {
+    std::shared_ptr<TDosRun> run = run_;
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> lock(HookMutex());
+        hook = StartHook();
+    }
+    if (hook) {
+        hook();
+    }
+    // Stopped before it began: no pipe, no child, no terminate event.
+    if (!run->terminate.load()) {
+        try {
+            RunRoutine(*run);
+        } catch (const TCreatePipeError& e) {
+            ReportRunError(e.what());
+        } catch (const TCreateProcessError& e) {
+            ReportRunError(e.what());
+        } catch (...) {
+        }
+    }
+    QUINTARO_TSAN_RELEASE(this);
+}
+
+void TDosThread::RunRoutine(TDosRun& run) {
+    RunState st;
+    std::exception_ptr failure;
+    try {
+        Body(run, st);
+    } catch (...) {
+        if (st.lastError == 0) {
+            st.lastError = errno;
+        }
+        failure = std::current_exception();
+    }
+    Cleanup(run, st);
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
+void TDosThread::SetRunStatus(TDosRun& run, RunState& st, int status) {
+    st.status = status;
+    WithCommand(run, [status](TDosCommand& c) { c.runStatus_.store(status); });
+}
+
+void TDosThread::Body(TDosRun& run, RunState& st) {
+    SetRunStatus(run, st, 0);
+    st.buffer.assign(1024, 0);
+
+    SetRunStatus(run, st, 2);
+    if (run.wakeFd < 0) {
+        st.lastError = run.wakeError;
+        throw TCreatePipeError("Could not create a pipe: " + ErrnoText(st.lastError));
+    }
+    int in[2];
+    if (pipe2(in, O_CLOEXEC) != 0) {
+        st.lastError = errno;
+        throw TCreatePipeError("Could not create a pipe: " + ErrnoText(st.lastError));
+    }
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        st.lastError = errno;
+        close(in[0]);
+        close(in[1]);
+        throw TCreatePipeError("Could not create a pipe: " + ErrnoText(st.lastError));
+    }
+    st.inRead = in[0];
+    st.inWrite = in[1];
+    st.outRead = out[0];
+    st.outWrite = out[1];
+    st.pipesCreated = true;
+    // The worker must never block on a pipe: a stop has to be noticed within a pass.
+    fcntl(st.inWrite, F_SETFL, fcntl(st.inWrite, F_GETFL) | O_NONBLOCK);
+    fcntl(st.outRead, F_SETFL, fcntl(st.outRead, F_GETFL) | O_NONBLOCK);
+
+    SetRunStatus(run, st, 4);
+    childprocess::StartResult started = childprocess::StartChild(
+        childprocess::SplitCommandLine(run.commandLine), st.inRead, st.outWrite,
+        childprocess::NiceForPriorityClass(run.priorityClass));
+    if (started.pid < 0) {
+        st.lastError = started.error;
+        throw TCreateProcessError(run.commandLine);
+    }
+    st.pid = started.pid;
+    st.pidFd = static_cast<int>(syscall(SYS_pidfd_open, st.pid, 0));
+
+    // The counters restart here as well, so that this pass never sees the last run's seconds.
+    WithCommand(run, [&run](TDosCommand& c) {
+        run.watchdog->ResetCounters();
+        QCoreApplication::postEvent(&c, new QEvent(static_cast<QEvent::Type>(kArmWatchdogEvent)));
+    });
+    st.exitCode = kStillActive;
+    SetRunStatus(run, st, 6);
+    st.unfinished.clear();
+    run.lineOpen = false;
+    st.crAtEnd = false;
+
+    PollLoop(run, st);
+
+    if (!st.unfinished.empty()) {
+        DeliverLine(run, st.unfinished, otBeginningOfLine, false);
+    }
+}
+
+void TDosThread::PollLoop(TDosRun& run, RunState& st) {
+    for (;;) {
+        // The exit code comes before the peek, so the pass that sees the end reads everything the
+        // child wrote. WNOWAIT leaves the child unreaped: its process group stays ours to kill.
+        if (st.exitCode == kStillActive) {
+            siginfo_t info{};
+            if (waitid(P_PID, static_cast<id_t>(st.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                info.si_pid == st.pid) {
+                st.exitCode = childprocess::ExitCodeFromChildInfo(info.si_code, info.si_status);
+            }
+        }
+        int waiting = 0;
+        if (ioctl(st.outRead, FIONREAD, &waiting) != 0) {
+            waiting = 0;
+        }
+        if (waiting > 0) {
+            OutputStep(run, st, static_cast<size_t>(waiting));
+        } else {
+            InputStep(run, st);
+        }
+        WaitForEvent(run, st);
+        if (st.exitCode != kStillActive) {
+            SetRunStatus(run, st, 8);
+            const uint32_t code = st.exitCode;
+            WithCommand(run, [code](TDosCommand& c) { c.exitValue_.store(code); });
+            return;
+        }
+        if (run.terminate.load()) {
+            SetRunStatus(run, st, 9);
+            return;
+        }
+        if (TimeLimitExceeded(run)) {
+            SetRunStatus(run, st, 10);
+            return;
+        }
+    }
+}
+
+bool TDosThread::TimeLimitExceeded(TDosRun& run) {
+    if (!run.HasTimeLimit()) {
+        return false;
+    }
+    bool exceeded = false;
+    WithCommand(run, [&](TDosCommand&) {
+        exceeded = (run.maxTimeAfterBeginning > 0 &&
+                    run.watchdog->SecondsSinceStart() > run.maxTimeAfterBeginning) ||
+                   (run.maxTimeAfterLastOutput > 0 &&
+                    run.watchdog->SecondsSinceOutput() > run.maxTimeAfterLastOutput);
+    });
+    return exceeded;
+}
+
+// Sleeps until something can change the outcome of the next pass: output, the child's end, a
+// stop, a watchdog tick or queued input.
+void TDosThread::WaitForEvent(TDosRun& run, RunState& st) {
+    if (st.exitCode != kStillActive || run.terminate.load()) {
+        return;
+    }
+    pollfd fds[4];
+    nfds_t n = 0;
+    fds[n++] = {st.outRead, POLLIN, 0};
+    fds[n++] = {run.wakeFd, POLLIN, 0};
+    if (st.pidFd >= 0) {
+        fds[n++] = {st.pidFd, POLLIN, 0};
+    }
+    if (st.inputOffset > 0) {
+        fds[n++] = {st.inWrite, POLLOUT, 0};  // the rest of a partly written input entry
+    }
+    // Without a process descriptor (old kernels) the end can only be polled for.
+    const int timeout = st.pidFd >= 0 ? -1 : 1;
+    if (poll(fds, n, timeout) > 0 && (fds[1].revents & POLLIN)) {
+        uint64_t count;
+        ssize_t ignored = read(run.wakeFd, &count, sizeof count);
+        (void)ignored;
+    }
+}
+
+void TDosThread::OutputStep(TDosRun& run, RunState& st, size_t waiting) {
+    if (waiting > st.buffer.size()) {
+        st.buffer.resize(waiting);
+    }
+    ssize_t got;
+    do {
+        got = read(st.outRead, st.buffer.data(), st.buffer.size());
+    } while (got < 0 && errno == EINTR);
+    if (got > 0) {
+        Split(run, st, st.buffer.data(), static_cast<size_t>(got));
+    }
+}
+
+void TDosThread::Split(TDosRun& run, RunState& st, const char* bytes, size_t count) {
+    std::string current = std::move(st.unfinished);
+    size_t i = 0;
+    char last = 0;
+    bool walked = false;
+    while (i < count && !run.terminate.load(std::memory_order_relaxed)) {
+        const char c = bytes[i];
+        last = c;
+        walked = true;
+        if (c == 0) {
+            ++i;
+        } else if (c == '\n' && i == 0 && st.crAtEnd) {
+            ++i;  // completes a CR LF pair split across two reads
+        } else if (c == '\n' || c == '\r') {
+            TReturnCode rc = rcLF;
+            if (c == '\r' && i + 1 < count && bytes[i + 1] == '\n') {
+                ++i;
+                last = '\n';
+                rc = rcCRLF;
+            }
+            ++i;
+            WithCommand(run, [rc](TDosCommand& cmd) { cmd.outputReturnCode_.store(rc); });
+            DeliverLine(run, current, otEntireLine, i < count);
+            current.clear();
+        } else {
+            current += c;
+            ++i;
+        }
+    }
+    if (walked) {
+        st.crAtEnd = last == '\r';
+    }
+    st.unfinished = std::move(current);
+    if (!st.unfinished.empty()) {
+        DeliverLine(run, st.unfinished, otBeginningOfLine, false);
+    }
+}
+
+void TDosThread::InputStep(TDosRun& run, RunState& st) {
+    while (!run.terminate.load()) {
+        std::string entry;
+        bool echo = false;
+        bool have = false;
+        WithCommand(run, [&](TDosCommand& c) {
+            std::lock_guard<std::mutex> lock(c.inputMutex_);
+            if (!c.inputQueue_.empty()) {
+                entry = c.inputQueue_.front();
+                have = true;
+            }
+            echo = c.inputToOutput_.load();
+        });
+        if (!have) {
+            return;
+        }
+        while (st.inputOffset < entry.size()) {
+            ssize_t put =
+                write(st.inWrite, entry.data() + st.inputOffset, entry.size() - st.inputOffset);
+            if (put < 0 && errno == EINTR) {
+                continue;
+            }
+            if (put <= 0) {
+                return;  // the child does not read: the rest goes when the pipe has room
+            }
+            st.inputOffset += static_cast<size_t>(put);
+        }
+        st.inputOffset = 0;
+        if (echo) {
+            st.unfinished = run.lineOpen ? st.unfinished + entry : entry;
+            if (!entry.empty() && entry.back() == '\n') {
+                DeliverLine(run, st.unfinished, otEntireLine, false);
+                st.unfinished.clear();
+            } else {
+                DeliverLine(run, st.unfinished, otBeginningOfLine, false);
+            }
+        }
+        WithCommand(run, [](TDosCommand& c) {
+            std::lock_guard<std::mutex> lock(c.inputMutex_);
+            if (!c.inputQueue_.empty()) {
+                c.inputQueue_.pop_front();
+            }
+        });
+    }
+}
+
+void TDosThread::DeliverLine(TDosRun& run, const std::string& line, TOutputType kind, bool more) {
+    uint64_t seq = 0;
+    try {
+        WithCommand(run, [&](TDosCommand& c) {
+            {
+                QWriteLocker lock(&c.linesLock_);
+                QUINTARO_TSAN_ACQUIRE(&c.linesLock_);
+                c.capturedLines_.push_back(line);
+                QUINTARO_TSAN_RELEASE(&c.linesLock_);
+            }
+            run.watchdog->NoteOutput();
+            run.pendingLine = line;
+            run.pendingKind = kind;
+            run.moreComing.store(more, std::memory_order_relaxed);
+            seq = run.posted.load(std::memory_order_relaxed) + 1;
+            run.posted.store(seq, std::memory_order_release);
+            if (!run.applyRequested.exchange(true)) {
+                QCoreApplication::postEvent(
+                    &c, new QEvent(static_cast<QEvent::Type>(kApplyLinesEvent)));
+            }
+        });
+    } catch (...) {
+        // A line that cannot be stored is lost; the run goes on.
+    }
+    if (seq == 0) {
+        return;
+    }
+    // Wait until the command's thread has applied the line, or the command has let us go.
+    for (;;) {
+        const uint64_t applied = run.applied.load(std::memory_order_acquire);
+        if (applied >= seq || run.released.load()) {
+            return;
+        }
+        run.applied.wait(applied);
+    }
+}
+
+void TDosThread::Cleanup(TDosRun& run, RunState& st) {
+    if (st.pid > 0) {
+        // The whole group goes, also what a finished child left behind; the child is reaped only
+        // now, so its process group id cannot have been reused.
+        childprocess::KillProcessGroup(st.pid);
+        PostToCommand(run, kDisarmWatchdogEvent);
+        int status;
+        while (waitpid(st.pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        st.pid = -1;
+        CloseFd(st.pidFd);
+    }
+    if (st.pipesCreated) {
+        CloseFd(st.inRead);
+        CloseFd(st.outWrite);
+        CloseFd(st.outRead);
+        CloseFd(st.inWrite);
+    }
+    st.buffer.clear();
+    st.buffer.shrink_to_fit();
+
+    // Final step.
+    // Before the child started there is no exit code; the error code tells more.
+    const uint32_t exitCode = st.status < 6 ? static_cast<uint32_t>(st.lastError) : st.exitCode;
+    if (run.onTerminated) {
+        TDosCommand* sender = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(run.linkMutex);
+            sender = run.command;
+        }
+        // A command that is gone or restarted is not reached any more.
+        if (sender) {
+            try {
+                run.onTerminated(sender, exitCode);
+            } catch (...) {
+            }
+        }
+    }
+    if (st.status == 0 || st.status == 2 || st.status == 4 || st.status == 6) {
+        const int failed = st.status + 1;
+        const uint32_t error = static_cast<uint32_t>(st.lastError);
+        SetRunStatus(run, st, failed);
+        WithCommand(run, [error](TDosCommand& c) { c.exitValue_.store(error); });
+    }
+    run.running.store(false);
+}
