@@ -274,37 +274,37 @@ void Tfmain::BuildSettingsTab() {
     const EncodeSettings defaults;
 
     QGroupBox* general = MakeGroup(tSettings, "grpGeneral", "General", QRect(3, 3, 134, 70));
-    MakeLabel(general, "Source:", QRect(8, 19, 44, 21));
+    MakeLabel(general, "Source:", QRect(4, 19, 42, 21));
     cboVSourceType = MakeList(general, "cboVSourceType", SettingItems::SourceType,
-                              defaults.SourceType, QRect(52, 19, 76, 21));
-    MakeLabel(general, "Output:", QRect(8, 44, 44, 21));
+                              defaults.SourceType, QRect(47, 19, 83, 21));
+    MakeLabel(general, "Output:", QRect(4, 44, 42, 21));
     cboOutput = MakeList(general, "cboOutput", SettingItems::OutputFormat, defaults.OutputFormat,
-                         QRect(52, 44, 76, 21));
+                         QRect(47, 44, 83, 21));
 
     QGroupBox* video = MakeGroup(tSettings, "grpVideo", "Video", QRect(3, 79, 134, 74));
-    MakeLabel(video, "Bitrate:", QRect(8, 20, 44, 21));
+    MakeLabel(video, "Bitrate:", QRect(4, 20, 42, 21));
     txtVBitrate = new QLineEdit(QString::fromStdString(defaults.VideoBitrate), video);
     txtVBitrate->setObjectName(QStringLiteral("txtVBitrate"));
-    txtVBitrate->setGeometry(52, 20, 76, 21);
-    MakeLabel(video, "Quality:", QRect(8, 46, 44, 21));
+    txtVBitrate->setGeometry(47, 20, 83, 21);
+    MakeLabel(video, "Quality:", QRect(4, 46, 42, 21));
     cboVQuality = MakeList(video, "cboVQuality", SettingItems::VideoQuality, defaults.VideoQuality,
-                           QRect(52, 46, 76, 21));
+                           QRect(47, 46, 83, 21));
 
     QGroupBox* audio = MakeGroup(tSettings, "grpAudio", "Audio", QRect(3, 159, 134, 74));
-    MakeLabel(audio, "Bitrate:", QRect(8, 20, 44, 21));
+    MakeLabel(audio, "Bitrate:", QRect(4, 20, 42, 21));
     cboAQuality = MakeList(audio, "cboAQuality", SettingItems::AudioBitrate, defaults.AudioBitrate,
-                           QRect(52, 20, 76, 21));
-    chkStereo = MakeCheck(audio, "chkStereo", "Stereo", defaults.Stereo, QRect(52, 47, 76, 19));
+                           QRect(47, 20, 83, 21));
+    chkStereo = MakeCheck(audio, "chkStereo", "Stereo", defaults.Stereo, QRect(47, 47, 83, 19));
     chkStereo->setToolTip(QStringLiteral("Uncheck for mono"));
 
     MakeGroup(tSettings, "grpLanguage", "Language", QRect(3, 239, 134, 67));
 
     QGroupBox* filtering =
         MakeGroup(tSettings, "grpFiltering", "Filtering", QRect(143, 3, 161, 206));
-    const int checkX = 8;
+    const int checkX = 6;
     const int checkWidth = 74;
-    const int listX = 84;
-    const int listWidth = 70;
+    const int listX = 80;
+    const int listWidth = 76;
     auto row = [](int index) { return 18 + index * 26; };
     chkFLevel = MakeCheck(filtering, "chkFLevel", "Fix Levels", defaults.FixLevels,
                           QRect(checkX, row(0), 140, 21));
@@ -393,8 +393,7 @@ void Tfmain::BuildAboutTab() {
                        "* mkvtoolnix"));
 
     QGroupBox* legal = MakeGroup(tAbout, "grpLegal", "", QRect(159, 95, 145, 105));
-    auto* notice =
-        new QLabel(QStringLiteral("Free to use and to share.\nNo warranty of any kind."), legal);
+    auto* notice = new QLabel(QStringLiteral("Free to use and share.\nNo warranty."), legal);
     notice->setObjectName(QStringLiteral("lblLegal"));
     notice->setWordWrap(true);
     notice->setAlignment(Qt::AlignLeft | Qt::AlignTop);

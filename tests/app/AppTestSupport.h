@@ -1,0 +1,79 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Tfmain.h"
+
+// A message box the window showed, answered at once by the test.
+struct ShownBox {
+    QMessageBox::Icon Icon;
+    std::string Title;
+    std::string Text;
+    QMessageBox::StandardButtons Buttons;
+};
+
+// A fresh window whose boxes and dialogs never wait: message boxes are recorded and answered
+// with NextAnswer; a dialog the test did not expect fails the test and is cancelled.
+class WindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Window = std::make_unique<Tfmain>();
+        Window->Dialogs.MessageBox = [this](QMessageBox::Icon icon, const QString& title,
+                                            const QString& text,
+                                            QMessageBox::StandardButtons buttons) {
+            Boxes.push_back({icon, title.toStdString(), text.toStdString(), buttons});
+            return NextAnswer;
+        };
+        Window->Dialogs.OpenFiles = [] {
+            ADD_FAILURE() << "unexpected open dialog";
+            return QStringList();
+        };
+        Window->Dialogs.SaveFile = [] {
+            ADD_FAILURE() << "unexpected save dialog";
+            return QString();
+        };
+        Window->Dialogs.SelectFolder = [](const QString&) {
+            ADD_FAILURE() << "unexpected folder dialog";
+            return QString();
+        };
+        ASSERT_TRUE(Temp.isValid());
+    }
+
+    // A path inside the test's temporary folder.
+    std::string TempPath(const std::string& relative) const {
+        return Temp.path().toStdString() + "/" + relative;
+    }
+
+    // Creates a file (and its folders) inside the temporary folder; returns its full path.
+    std::string MakeFile(const std::string& relative, const std::string& content = "x") const {
+        const std::string path = TempPath(relative);
+        const auto slash = path.rfind('/');
+        QDir().mkpath(QString::fromStdString(path.substr(0, slash)));
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+
+    std::vector<std::string> Statuses() const {
+        std::vector<std::string> statuses;
+        for (int row = 1; row < Window->QueueRowCount(); ++row) {
+            statuses.push_back(Window->RowStatus(row));
+        }
+        return statuses;
+    }
+
+    std::unique_ptr<Tfmain> Window;
+    std::vector<ShownBox> Boxes;
+    QMessageBox::StandardButton NextAnswer = QMessageBox::Ok;
+    QTemporaryDir Temp;
+};
+
+inline constexpr char kNotCompatibleText[] =
+    "Some files were not added, they are not compatible with Quintaro.";

@@ -1,0 +1,211 @@
+// File intake: the extension test, the folder scan, drops onto the grid and the Add dialog.
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QMimeData>
+#include <QTableWidget>
+#include <QUrl>
+#include <algorithm>
+
+#include "AppTestSupport.h"
+#include "app/Intake.h"
+
+TEST(ExtensionTest, FollowsTheSubstringRule) {
+    struct Case {
+        const char* Path;
+        bool LowerCase;
+        bool Passes;
+    };
+    const Case cases[] = {
+        {"/v/a.avi", false, true},
+        {"/v/a.mpeg", false, true},
+        {"/v/a.rmvb", false, true},
+        {"/v/a.AVI", false, false},  // scanned files are tested as found
+        {"/v/a.AVI", true, true},
+        {"/v/x.MKV", true, true},
+        {"/v/a.mp", false, true},  // pieces of the list pass
+        {"/v/a.rm", false, true},
+        {"/v/a.mpe", false, true},
+        {"/v/a.txt", true, false},
+        {"/v/a.mp4.txt", true, false},
+        {"/v/noext", true, false},
+        {"/v.avi/noext", true, false},  // a dot in a folder name is no extension
+        {"/v/.avi", false, true},
+        {"/v/a\"b.avi", true, false},  // cannot be quoted on a tool command line
+        {"/v/a.av\"i", true, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IsCompatibleFile(c.Path, c.LowerCase), c.Passes)
+            << c.Path << " lower-cased " << c.LowerCase;
+    }
+    EXPECT_EQ(std::string(SupportedExtensions).size(), 62u);
+    EXPECT_EQ(FileNamePart("/a/b/c d.avi"), "c d.avi");
+    EXPECT_EQ(FileNamePart("/a/b:c.avi"), "b:c.avi") << "':' is an ordinary character";
+    EXPECT_EQ(FileExtension("/a.b/c"), "");
+}
+
+namespace {
+
+class Intake : public WindowTest {
+  protected:
+    // A fixture folder "drop" holding supported, unsupported and hidden entries.
+    void MakeFixture() {
+        Expected = {
+            MakeFile("drop/clip.avi"),
+            MakeFile("drop/a.mp"),
+            MakeFile("drop/b.rm"),
+        };
+        MakeFile("drop/CLIP.AVI");
+        MakeFile("drop/noext");
+        MakeFile("drop/notes.txt");
+        MakeFile("drop/quo\"te.avi");
+        MakeFile("drop/.hidden.avi");
+        MakeFile("drop/.hiddendir/inside.avi");
+        Nested = {MakeFile("drop/sub/y.mkv"), MakeFile("drop/sub/deeper/z.ogm")};
+        MakeFile("drop/sub/deeper/.secret.mkv");
+        // A link back up the tree must not make the scan endless.
+        ASSERT_EQ(symlink("..", TempPath("drop/sub/loop").c_str()), 0);
+        // A link to a file counts as that file.
+        ASSERT_EQ(symlink("clip.avi", TempPath("drop/linked.avi").c_str()), 0);
+        Expected.push_back(TempPath("drop/linked.avi"));
+    }
+
+    // Sends a drag of the paths over the grid and drops it; returns whether it was accepted.
+    bool Drop(const std::vector<std::string>& paths,
+              Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction) {
+        QList<QUrl> urls;
+        for (const std::string& path : paths) {
+            urls << QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path)));
+        }
+        QMimeData mime;
+        mime.setUrls(urls);
+        return DropMime(mime, actions);
+    }
+
+    bool DropMime(const QMimeData& mime, Qt::DropActions actions = Qt::CopyAction) {
+        QWidget* target = Window->lstFiles->viewport();
+        const QPoint pos = target->rect().center();
+        QDragEnterEvent enter(pos, actions, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        if (!enter.isAccepted()) {
+            return false;
+        }
+        QDropEvent drop(QPointF(pos), actions, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &drop);
+        LastDropAction = drop.dropAction();
+        // The drop is handled once the event has been delivered.
+        QCoreApplication::sendPostedEvents();
+        return drop.isAccepted();
+    }
+
+    std::vector<std::string> Sorted(std::vector<std::string> paths) {
+        std::sort(paths.begin(), paths.end());
+        return paths;
+    }
+
+    size_t NotCompatibleMessages() const {
+        return static_cast<size_t>(std::count_if(Boxes.begin(), Boxes.end(), [](const auto& b) {
+            return b.Text == kNotCompatibleText && b.Icon == QMessageBox::NoIcon &&
+                   b.Title == "Quintaro 6" && b.Buttons == QMessageBox::Ok;
+        }));
+    }
+
+    std::vector<std::string> Expected;  // the supported files directly in "drop"
+    std::vector<std::string> Nested;    // sub/y.mkv, then sub/deeper/z.ogm
+    Qt::DropAction LastDropAction = Qt::IgnoreAction;
+};
+
+}  // namespace
+
+TEST_F(Intake, ScanIsDepthFirstAndSkipsHiddenEntries) {
+    MakeFixture();
+    std::vector<std::string> found;
+    Window->CollectFiles(TempPath("drop"), found, "*.*");
+    // The folder's own files first (file system order), then each subfolder's.
+    ASSERT_GE(found.size(), 5u);
+    const std::vector<std::string> own(found.begin(), found.end() - 2);
+    for (const char* name : {"CLIP.AVI", "noext", "notes.txt", "quo\"te.avi"}) {
+        Expected.push_back(TempPath("drop/") + name);
+    }
+    EXPECT_EQ(Sorted(own), Sorted(Expected));
+    EXPECT_EQ(std::vector<std::string>(found.end() - 2, found.end()), Nested);
+
+    // A trailing "/" is not doubled, and a mask narrows the files but not the folders.
+    std::vector<std::string> masked;
+    Window->CollectFiles(TempPath("drop/"), masked, "*.mkv");
+    EXPECT_EQ(masked, std::vector<std::string>{TempPath("drop/sub/y.mkv")});
+}
+
+TEST_F(Intake, DroppedFolderQueuesItsSupportedFilesSilently) {
+    MakeFixture();
+    ASSERT_TRUE(Drop({TempPath("drop")}));
+    EXPECT_EQ(LastDropAction, Qt::CopyAction) << "a drop never tells the source to move";
+    const std::vector<std::string> queued = Window->QueuedPaths;
+    ASSERT_EQ(queued.size(), Expected.size() + 2);
+    EXPECT_EQ(Sorted({queued.begin(), queued.end() - 2}), Sorted(Expected));
+    EXPECT_EQ(std::vector<std::string>(queued.end() - 2, queued.end()), Nested);
+    EXPECT_TRUE(Boxes.empty()) << "CLIP.AVI and the others are skipped without notice";
+    EXPECT_EQ(Window->RowStatus(1), "ready");
+}
+
+TEST_F(Intake, MixedDropQueuesWhatFitsAndWarnsOnce) {
+    MakeFixture();
+    const std::string direct = MakeFile("x.MKV");
+    ASSERT_TRUE(Drop({direct, MakeFile("bad.txt"), TempPath("drop"), MakeFile("no extension"),
+                      MakeFile("q\"uote.avi"), TempPath("missing.avi")}));
+    ASSERT_EQ(Window->QueuedPaths.size(), Expected.size() + 3);
+    EXPECT_EQ(Window->QueuedPaths.front(), direct) << "in drop order";
+    EXPECT_EQ(Window->RowFileName(1), "x.MKV");
+    EXPECT_EQ(NotCompatibleMessages(), 1u);
+    EXPECT_EQ(Boxes.size(), 1u);
+}
+
+TEST_F(Intake, DropOfOnlyMissingPathsChangesNothing) {
+    ASSERT_TRUE(Drop({TempPath("gone.avi"), TempPath("gone")}));
+    EXPECT_EQ(Window->QueueRowCount(), 2);
+    EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(Intake, OnlyFileDragsAreAccepted) {
+    QMimeData text;
+    text.setText("just text");
+    EXPECT_FALSE(DropMime(text));
+    // A source that offers neither copy nor link is refused rather than told "moved".
+    EXPECT_FALSE(Drop({MakeFile("a.avi")}, Qt::MoveAction));
+    EXPECT_EQ(Window->QueueRowCount(), 2);
+}
+
+TEST_F(Intake, DroppedPathsKeepTheirBytes) {
+    // A name that is not valid UTF-8 arrives percent-encoded in the URI list.
+    const std::string name = "caf\xe9.avi";
+    const std::string path = MakeFile(name);
+    QMimeData mime;
+    const QByteArray folder = QUrl::fromLocalFile(Temp.path()).toEncoded();
+    mime.setData("text/uri-list", folder + "/caf%E9.avi\r\n");
+    ASSERT_TRUE(DropMime(mime));
+    EXPECT_EQ(Window->QueuedPaths, std::vector<std::string>{path});
+}
+
+TEST_F(Intake, AddDialogLowerCasesAndWarnsOnce) {
+    const std::string upper = MakeFile("x.MKV");
+    const std::string plain = MakeFile("b.avi");
+    Window->Dialogs.OpenFiles = [&] {
+        return QStringList{QString::fromStdString(upper), QString::fromStdString(MakeFile("c.txt")),
+                           QString::fromStdString(plain),
+                           QString::fromStdString(MakeFile("q\"uote.mkv"))};
+    };
+    Window->findChild<QAction*>("Add1")->trigger();
+    EXPECT_EQ(Window->QueuedPaths, (std::vector<std::string>{upper, plain}));
+    EXPECT_EQ(NotCompatibleMessages(), 1u);
+    EXPECT_EQ(Boxes.size(), 1u);
+
+    Boxes.clear();
+    Window->Dialogs.OpenFiles = [] { return QStringList(); };  // Cancel
+    Window->findChild<QAction*>("Add1")->trigger();
+    EXPECT_EQ(Window->QueuedPaths.size(), 2u);
+    EXPECT_TRUE(Boxes.empty());
+}

@@ -1,0 +1,109 @@
+// Buttons, the output folder, tray, session end, closing, and errors from other threads.
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QThread>
+#include <thread>
+
+#include "AppTestSupport.h"
+
+using Shell = WindowTest;
+
+TEST_F(Shell, StopSetsTheFlagAndDisablesItself) {
+    auto* stop = Window->findChild<QPushButton*>("btnStop");
+    stop->setEnabled(true);
+    QTest::mouseClick(stop, Qt::LeftButton);
+    EXPECT_TRUE(Window->StopRequested);
+    EXPECT_FALSE(stop->isEnabled());
+}
+
+TEST_F(Shell, BrowseStartsAtTheCurrentFolderAndFillsTheOutputField) {
+    auto* output = Window->findChild<QLineEdit*>("txtOutput");
+    output->setText("/somewhere/else");
+    QString startedAt;
+    Window->Dialogs.SelectFolder = [&](const QString& start) {
+        startedAt = start;
+        return QString();  // Cancel
+    };
+    QTest::mouseClick(Window->findChild<QPushButton*>("Button1"), Qt::LeftButton);
+    EXPECT_EQ(startedAt, QDir::currentPath());
+    EXPECT_EQ(output->text(), "/somewhere/else");
+
+    Window->Dialogs.SelectFolder = [](const QString&) { return QStringLiteral("/media/videos"); };
+    QTest::mouseClick(Window->findChild<QPushButton*>("Button1"), Qt::LeftButton);
+    EXPECT_EQ(output->text(), "/media/videos");
+    EXPECT_EQ(Window->CurrentSettings().OutputFolder, "/media/videos");
+}
+
+TEST_F(Shell, ProgressTextShowsTheToolsLatestLine) {
+    Window->SetProgressText("Pos:  12.3s    310f ( 4%)");
+    EXPECT_EQ(Window->findChild<QLineEdit*>("txtLogEncoder")->text(), "Pos:  12.3s    310f ( 4%)");
+}
+
+TEST_F(Shell, MinimizeHidesToTheTrayAndAClickBringsItBack) {
+    Window->NotificationAreaAvailable = [] { return true; };
+    Window->show();
+    Window->showMinimized();
+    QTRY_VERIFY(!Window->isVisible());
+    auto* tray = Window->findChild<QSystemTrayIcon*>("TrayIcon1");
+    emit tray->activated(QSystemTrayIcon::Context);  // a right click does nothing
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(Window->isVisible());
+    emit tray->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(Window->isVisible());
+    EXPECT_FALSE(Window->isMinimized());
+}
+
+TEST_F(Shell, WithoutANotificationAreaMinimizeNeverHides) {
+    Window->NotificationAreaAvailable = [] { return false; };
+    Window->show();
+    Window->showMinimized();
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_TRUE(Window->isVisible());
+    EXPECT_TRUE(Window->isMinimized());
+}
+
+TEST_F(Shell, SessionEndAsksAndHonoursTheAnswer) {
+    for (const auto& [answer, mayEnd] :
+         {std::pair{QMessageBox::Yes, true}, std::pair{QMessageBox::No, false}}) {
+        Boxes.clear();
+        NextAnswer = answer;
+        EXPECT_EQ(Window->ConfirmSessionEnd(), mayEnd);
+        ASSERT_EQ(Boxes.size(), 1u);
+        EXPECT_EQ(Boxes[0].Text, "Close Windows ?");
+        EXPECT_EQ(Boxes[0].Title, "Confirm");
+        EXPECT_EQ(Boxes[0].Icon, QMessageBox::Question);
+        EXPECT_EQ(Boxes[0].Buttons, QMessageBox::Yes | QMessageBox::No);
+    }
+}
+
+TEST_F(Shell, ClosingDuringARunAsksTheRunToStopFirst) {
+    Window->show();
+    Window->RunInProgress = true;
+    EXPECT_FALSE(Window->close());
+    EXPECT_TRUE(Window->isVisible());
+    EXPECT_TRUE(Window->StopRequested);
+    EXPECT_TRUE(Window->ClosePending);
+
+    Window->RunInProgress = false;  // the run has ended and closes again
+    EXPECT_TRUE(Window->close());
+    EXPECT_FALSE(Window->isVisible());
+}
+
+TEST_F(Shell, ErrorsFromAnotherThreadAreShownOnTheWindowsThread) {
+    QThread* shownOn = nullptr;
+    Window->Dialogs.MessageBox = [&](QMessageBox::Icon, const QString&, const QString& text,
+                                     QMessageBox::StandardButtons) {
+        shownOn = QThread::currentThread();
+        Boxes.push_back({QMessageBox::Critical, "", text.toStdString(), QMessageBox::Ok});
+        return QMessageBox::Ok;
+    };
+    std::thread worker([this] { Window->ShowError("Pipe broken"); });
+    worker.join();
+    QTRY_COMPARE(Boxes.size(), size_t{1});
+    EXPECT_EQ(shownOn, Window->thread());
+    EXPECT_EQ(Boxes[0].Text, "Pipe broken.");
+}
