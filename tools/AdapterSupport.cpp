@@ -1,0 +1,318 @@
+#include "tools/AdapterSupport.h"
+
+#include <fcntl.h>
+#include <linux/close_range.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace adapter {
+
+namespace {
+
+std::string g_toolName = "adapter";
+volatile sig_atomic_t g_child = 0;
+volatile sig_atomic_t g_stopSignal = 0;
+bool g_outputGone = false;
+
+constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+void OnStopSignal(int sig) {
+    if (g_stopSignal == 0) {
+        g_stopSignal = sig;
+    }
+    const pid_t child = g_child;
+    if (child > 0) {
+        kill(child, sig);
+    }
+}
+
+sigset_t StopSignalSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : kStopSignals) {
+        sigaddset(&set, sig);
+    }
+    return set;
+}
+
+// Only async-signal-safe calls from here on: this runs in the child between fork and exec.
+[[noreturn]] void ExecChild(char* const* argv, pid_t parent, int outFd, int errFd,
+                            const std::vector<int>& keepFds) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) {
+        _exit(kStartFailedExit);  // the adapter is already gone
+    }
+    // Ignored and caught dispositions must not leak into the tool.
+    signal(SIGPIPE, SIG_DFL);
+    for (int sig : kStopSignals) {
+        signal(sig, SIG_DFL);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+
+    if (outFd >= 0) {
+        dup2(outFd, STDOUT_FILENO);
+        dup2(outFd, STDERR_FILENO);
+    }
+    if (close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+        const long maxFd = sysconf(_SC_OPEN_MAX);
+        for (int fd = 3; fd < (maxFd > 0 && maxFd < 65536 ? maxFd : 65536); ++fd) {
+            fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+    }
+    for (int fd : keepFds) {
+        fcntl(fd, F_SETFD, 0);
+    }
+    execvp(argv[0], argv);
+    const int error = errno;
+    ssize_t ignored = write(errFd, &error, sizeof error);
+    (void)ignored;
+    _exit(kStartFailedExit);
+}
+
+int WaitForChild(pid_t pid) {
+    // Wait without reaping first, so that a stop signal is never forwarded to a recycled pid.
+    siginfo_t info;
+    while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+    }
+    g_child = 0;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFSIGNALED(status)) {
+        return 128 + WTERMSIG(status);
+    }
+    return WEXITSTATUS(status);
+}
+
+}  // namespace
+
+void SetToolName(std::string name) {
+    g_toolName = std::move(name);
+}
+const std::string& ToolName() {
+    return g_toolName;
+}
+
+void Report(const std::string& message) {
+    const std::string line = g_toolName + ": " + message + "\n";
+    WriteAll(STDERR_FILENO, line);
+}
+
+void UsageError(const std::string& problem, const std::string& usage) {
+    Report(problem);
+    WriteAll(STDERR_FILENO, "usage: " + g_toolName + " " + usage + "\n");
+    std::exit(kUsageExit);
+}
+
+void InstallStopHandling() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int sig : kStopSignals) {
+        sigaction(sig, &action, nullptr);
+    }
+    signal(SIGPIPE, SIG_IGN);
+}
+
+int StopSignal() {
+    return g_stopSignal;
+}
+
+int RunChild(const std::vector<std::string>& argv, const ChildOptions& options) {
+    if (argv.empty()) {
+        return kStartFailedExit;
+    }
+    std::vector<char*> cargv;
+    for (const std::string& arg : argv) {
+        cargv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    cargv.push_back(nullptr);
+
+    int errPipe[2];
+    if (pipe2(errPipe, O_CLOEXEC) != 0) {
+        Report("cannot start " + argv[0] + ": " + std::strerror(errno));
+        return kStartFailedExit;
+    }
+    int outPipe[2] = {-1, -1};
+    if (options.onOutput && pipe2(outPipe, O_CLOEXEC) != 0) {
+        Report("cannot start " + argv[0] + ": " + std::strerror(errno));
+        close(errPipe[0]);
+        close(errPipe[1]);
+        return kStartFailedExit;
+    }
+
+    // Keep a stop signal from slipping in between fork and recording the child.
+    const sigset_t stopSet = StopSignalSet();
+    sigset_t previous;
+    sigprocmask(SIG_BLOCK, &stopSet, &previous);
+    const pid_t self = getpid();
+    pid_t pid = -1;
+    if (g_stopSignal == 0) {
+        pid = fork();
+        if (pid == 0) {
+            ExecChild(cargv.data(), self, outPipe[1], errPipe[1], options.keepFds);
+        }
+        if (pid > 0) {
+            g_child = pid;
+        }
+    }
+    const int forkError = errno;
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+
+    close(errPipe[1]);
+    if (outPipe[1] >= 0) {
+        close(outPipe[1]);
+    }
+    if (pid <= 0) {
+        close(errPipe[0]);
+        if (outPipe[0] >= 0) {
+            close(outPipe[0]);
+        }
+        if (pid < 0 && g_stopSignal == 0) {
+            Report("cannot start " + argv[0] + ": " + std::strerror(forkError));
+            return kStartFailedExit;
+        }
+        return 128 + g_stopSignal;
+    }
+
+    int execError = 0;
+    ssize_t got;
+    while ((got = read(errPipe[0], &execError, sizeof execError)) < 0 && errno == EINTR) {
+    }
+    close(errPipe[0]);
+    if (got == static_cast<ssize_t>(sizeof execError)) {
+        if (outPipe[0] >= 0) {
+            close(outPipe[0]);
+        }
+        WaitForChild(pid);
+        Report("cannot start " + argv[0] + ": " + std::strerror(execError));
+        return kStartFailedExit;
+    }
+
+    if (outPipe[0] >= 0) {
+        char buffer[16384];
+        for (;;) {
+            const ssize_t n = read(outPipe[0], buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                break;
+            }
+            options.onOutput(std::string_view(buffer, static_cast<size_t>(n)));
+        }
+        close(outPipe[0]);
+    }
+    return WaitForChild(pid);
+}
+
+int RunProducing(const std::vector<std::string>& argv, const std::string& target,
+                 const ChildOptions& options) {
+    const FileState before = StatFile(target);
+    int result = RunChild(argv, options);
+    const FileState after = StatFile(target);
+    if (result == 0 && (!after.exists || (after.regular && after.size == 0))) {
+        Report("nothing was written to " + target);
+        result = 1;
+    }
+    if (result != 0 && after.exists && after.regular && after != before) {
+        unlink(target.c_str());
+    }
+    return result;
+}
+
+void WriteAll(int fd, std::string_view data) {
+    while (!data.empty() && !g_outputGone) {
+        const ssize_t n = write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            g_outputGone = true;  // the reader is gone; the tool still runs to its end
+            return;
+        }
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+}
+
+std::string SafePathArgument(const std::string& path) {
+    if (!path.empty() && (path[0] == '-' || path[0] == '@')) {
+        return "./" + path;
+    }
+    return path;
+}
+
+std::string FfmpegPath(const std::string& path) {
+    return "file:" + path;
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    if (slash == 0) {
+        return "/";
+    }
+    return path.substr(0, slash);
+}
+
+std::optional<double> ParsePositiveNumber(const std::string& text) {
+    if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '.')) {
+        return std::nullopt;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text.c_str(), &end);
+    if (errno != 0 || end != text.c_str() + text.size() || !(value > 0.0) || value > 1e6) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<long> ParsePositiveInteger(const std::string& text) {
+    if (text.empty() || text.size() > 9) {
+        return std::nullopt;
+    }
+    long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - '0');
+    }
+    if (value <= 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+FileState StatFile(const std::string& path) {
+    FileState state;
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        return state;
+    }
+    state.exists = true;
+    state.regular = S_ISREG(st.st_mode);
+    state.size = static_cast<unsigned long long>(st.st_size);
+    state.device = static_cast<unsigned long long>(st.st_dev);
+    state.inode = static_cast<unsigned long long>(st.st_ino);
+    state.mtimeNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    return state;
+}
+
+}  // namespace adapter

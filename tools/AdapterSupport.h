@@ -1,0 +1,83 @@
+#pragma once
+
+// What every tool adapter shares: reporting, starting the real tool without a shell and waiting
+// for it, and the rules for handing file names to the real tools.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace adapter {
+
+// Exit code of an adapter whose command line cannot be read.
+constexpr int kUsageExit = 2;
+// Exit code when the real tool cannot be started at all.
+constexpr int kStartFailedExit = 127;
+
+// The slot name the adapter reports under ("mencoder.exe"), set once by main().
+void SetToolName(std::string name);
+const std::string& ToolName();
+
+// "<tool>: <message>" on standard error.
+void Report(const std::string& message);
+
+// Prints the problem and the usage text to standard error and exits with kUsageExit.
+[[noreturn]] void UsageError(const std::string& problem, const std::string& usage);
+
+// Stop requests (SIGTERM, SIGINT, SIGHUP) are passed on to the running tool; the adapter then
+// finishes its clean-up and exits with 128 + the signal number. SIGPIPE is ignored so that a
+// vanished reader never kills the adapter before its tool.
+void InstallStopHandling();
+// The stop signal received so far, or 0.
+int StopSignal();
+
+struct ChildOptions {
+    // When set, the tool's standard output and error go into one pipe and every chunk read from
+    // it is passed here, as it arrives; otherwise the tool writes to the adapter's own output.
+    std::function<void(std::string_view)> onOutput;
+    // Descriptors the tool inherits (everything else above standard error is closed).
+    std::vector<int> keepFds;
+};
+
+// Runs argv (argv[0] looked up on PATH) in the adapter's own process group, with a parent-death
+// signal, and waits for it. Returns its exit status (0..255), 128 + n when it died of signal n,
+// 128 + n as well when a stop signal arrived before it could start, and kStartFailedExit (after
+// reporting why) when it could not be started.
+int RunChild(const std::vector<std::string>& argv, const ChildOptions& options = {});
+
+// Runs a tool that writes target (RunChild's results) and makes sure of it: success only when
+// target exists afterwards and is not an empty file (1 otherwise). When the run fails, a target
+// that the tool created or changed is removed, so that no half-written file looks finished; one
+// it never touched stays.
+int RunProducing(const std::vector<std::string>& argv, const std::string& target,
+                 const ChildOptions& options = {});
+
+// Writes all of data to a descriptor; gives up silently once the reader is gone.
+void WriteAll(int fd, std::string_view data);
+
+// A relative name that a tool would read as an option ("-x") or an option file ("@x") gets "./".
+std::string SafePathArgument(const std::string& path);
+// ffmpeg reads a ":" as a protocol separator and "-" as an option: "file:" avoids both.
+std::string FfmpegPath(const std::string& path);
+// The folder part of a path ("." when there is none, "/" for a file in the root).
+std::string FolderOf(const std::string& path);
+
+// A whole-text decimal number ("25", "29.970"); nothing for "1)", "", "[FPS]" or non-positive.
+std::optional<double> ParsePositiveNumber(const std::string& text);
+// A whole-text positive integer without sign ("32000"); nothing otherwise.
+std::optional<long> ParsePositiveInteger(const std::string& text);
+
+struct FileState {
+    bool exists = false;
+    bool regular = false;
+    unsigned long long size = 0;
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    long long mtimeNs = 0;
+    bool operator==(const FileState&) const = default;
+};
+FileState StatFile(const std::string& path);
+
+}  // namespace adapter
