@@ -1,0 +1,60 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "pipeline/EncodeSettings.h"
+#include "pipeline/ToolRunner.h"
+
+// The statuses of a queue entry, compared exactly.
+namespace JobStatus {
+inline const std::string Ready = "ready";
+inline const std::string Encoding = "encoding";
+inline const std::string Done = "done";
+inline const std::string Error = "error";
+}  // namespace JobStatus
+
+// What the batch run needs of the window. Rows are counted as the queue grid shows them: row 0 is
+// the header, rows 1 to n the entries, and one empty last row follows them.
+class BatchHost : public ToolHost {
+  public:
+    virtual int QueueRowCount() const = 0;
+    virtual std::string RowStatus(int row) const = 0;
+    virtual void SetRowStatus(int row, const std::string& status) = 0;
+    virtual std::vector<std::string> QueuedPathList() const = 0;
+
+    virtual void LogLine(const std::string& text) = 0;
+    virtual void LogAppend(const std::string& text) = 0;
+
+    // The settings as the window shows them now, the output folder included.
+    virtual EncodeSettings CurrentSettings() const = 0;
+    // The folder of the program and its tool slots, ending with "/".
+    virtual std::string AppDir() const = 0;
+
+    // running: Start disabled and Stop enabled; otherwise the reverse.
+    virtual void SetRunButtons(bool running) = 0;
+    virtual void ClearStopRequest() = 0;
+    // The window's general error report.
+    virtual void ReportError(const std::string& message) = 0;
+
+    virtual std::vector<std::string>& LastToolOutput() = 0;
+
+    // Runs one stage's command line; the window's RunTool by default.
+    virtual int RunStage(const std::string& commandLine) {
+        return RunTool(commandLine, *this, LastToolOutput());
+    }
+};
+
+// The scratch folder for the run's intermediate files, ending with "/": TEMP + "/tarnok/", or the
+// user's cache folder + "/tarnok/" when TEMP is not set.
+std::string WorkFolderPath();
+
+// Makes sure the scratch folder exists, is a real folder of this user and is private.
+// Returns an empty text on success, otherwise why it cannot be used.
+std::string PrepareWorkFolder(const std::string& workFolder);
+
+// Whether files can be created in the output folder (a trailing "/" is expected).
+bool OutputFolderWritable(const std::string& outputFolder);
+
+// The whole batch run behind the Start button; returns when the run has ended.
+void RunBatch(BatchHost& host);

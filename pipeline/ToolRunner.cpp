@@ -1,0 +1,76 @@
+#include "pipeline/ToolRunner.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QReadLocker>
+#include <QTimer>
+#include <memory>
+
+#include "console/DosCommand.h"
+
+namespace {
+
+constexpr int kIdlePriorityClass = 64;
+
+// The worker hands every line over and waits for it to be taken, so processing only what is
+// pending would let one line through per call. Keep going while events keep coming, but give
+// the caller its turn again after a few milliseconds.
+constexpr int kPumpBoundMs = 5;
+
+void ProcessPendingMessages() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, kPumpBoundMs);
+}
+
+// Waits out one polling interval while still serving the event loop, so hand-overs and clicks
+// that arrive during the wait are handled as they come instead of piling up.
+void WaitOneInterval() {
+    QEventLoop loop;
+    QTimer::singleShot(kPollIntervalMs, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+}  // namespace
+
+std::string ProgressText(const std::string& line) {
+    static const std::string kCut = "encoded frames: ";
+    std::string text;
+    text.reserve(line.size());
+    size_t from = 0;
+    for (size_t at; (at = line.find(kCut, from)) != std::string::npos; from = at + kCut.size()) {
+        text.append(line, from, at - from);
+    }
+    text.append(line, from);
+    return text;
+}
+
+int RunTool(const std::string& commandLine, ToolHost& host,
+            std::vector<std::string>& lastToolOutput) {
+    auto command = std::make_unique<TDosCommand>(nullptr);
+    command->SetPriorityClass(kIdlePriorityClass);
+    command->SetCommandLine(commandLine);
+    command->Execute();
+
+    bool stopped = false;
+    while (command->IsRunning()) {
+        ProcessPendingMessages();
+        WaitOneInterval();
+        ProcessPendingMessages();
+        {
+            QReadLocker lock(&command->LinesLock());
+            const std::vector<std::string>& lines = command->CapturedLines();
+            if (!lines.empty()) {
+                host.SetProgressText(ProgressText(lines.back()));
+            }
+        }
+        if (host.StopRequested() && command->IsRunning()) {
+            command->Stop();
+            stopped = true;
+        }
+    }
+
+    {
+        QReadLocker lock(&command->LinesLock());
+        lastToolOutput = command->CapturedLines();
+    }
+    return stopped ? kStoppedRunResult : static_cast<int32_t>(command->ExitValue());
+}

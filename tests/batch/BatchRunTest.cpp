@@ -1,0 +1,495 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+#include <fstream>
+
+#include "BatchFixture.h"
+#include "pipeline/CommandLines.h"
+
+using Lines = std::vector<std::string>;
+
+namespace {
+
+class BatchRunTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        host.appDir = tools.AppDir();
+        host.settings.OutputFolder = tools.OutputFolder();
+    }
+
+    std::string Out(const std::string& name) const { return tools.OutputFolder() + name; }
+    std::string Work(const std::string& name) const { return tools.WorkFolder() + name; }
+
+    StandInTools tools;
+    FakeHost host;
+};
+
+// True when no process whose command line holds the marker is left, within a few seconds.
+bool NoProcessWith(const std::string& marker) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 5000) {
+        if (QProcess::execute("pgrep", {"-f", QString::fromStdString(marker)}) == 1) {
+            return true;
+        }
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST_F(BatchRunTest, EmptyQueueOnlyLogs) {
+    RunBatch(host);
+    EXPECT_EQ(host.log, Lines{"Nothing to do. Queue is empty!"});
+    EXPECT_EQ(host.buttonChanges, 0);
+    EXPECT_TRUE(tools.Calls().empty());
+}
+
+TEST_F(BatchRunTest, UnwritableOutputFolderOnlyLogs) {
+    host.Queue(tools.Source("a.avi"));
+    for (const std::string& folder : {tools.Root() + "/missing", tools.Root() + "/src/a.avi"}) {
+        host.log.clear();
+        host.settings.OutputFolder = folder;
+        RunBatch(host);
+        EXPECT_EQ(host.log, Lines{"Error: Output folder not writable."}) << folder;
+    }
+    EXPECT_EQ(host.buttonChanges, 0);
+    EXPECT_EQ(host.Statuses(), Lines{"ready"});
+    EXPECT_FALSE(FileExists(tools.WorkFolder()));
+}
+
+TEST_F(BatchRunTest, ProbeLeavesNothingAndSparesTheUsersTempDat) {
+    host.entries.push_back({"done", tools.Source("a.avi")});
+    host.settings.OutputFolder = tools.Root() + "/out";  // no trailing delimiter
+    RunBatch(host);
+    EXPECT_FALSE(FileExists(Out("temp.dat")));
+
+    std::ofstream(Out("temp.dat")) << "the user's own";
+    RunBatch(host);
+    EXPECT_EQ(ReadFile(Out("temp.dat")), "the user's own");
+    EXPECT_EQ(host.log, Lines{});
+}
+
+TEST_F(BatchRunTest, NothingReadyTogglesButtonsAndPreparesWorkFolder) {
+    host.entries.push_back({"done", tools.Source("a.avi")});
+    host.entries.push_back({"error", tools.Source("b.avi")});
+    host.entries.push_back({"Ready", tools.Source("c.avi")});  // statuses are case-sensitive
+    host.stop = true;
+    RunBatch(host);
+    EXPECT_TRUE(host.log.empty());
+    EXPECT_EQ(host.buttonChanges, 2);
+    EXPECT_FALSE(host.running);
+    EXPECT_FALSE(host.stop);
+    struct stat info;
+    ASSERT_EQ(lstat(tools.WorkFolder().c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    EXPECT_TRUE(tools.Calls().empty());
+}
+
+TEST_F(BatchRunTest, FullJobsRunEveryStageInOrder) {
+    struct Case {
+        const char* name;
+        int format;
+        bool audio;
+        Lines log;
+    };
+    const Case cases[] = {
+        {"mp4 with audio",
+         0,
+         true,
+         {"Encoding: my clip.avi", "> Running video analysis... done.",
+          "> Running video encoding... done.", "> Running audio extracting... done.",
+          "> Running audio encoding... done.", "> Merging audio and video to MP4... done.",
+          "> Finished!"}},
+        {"mp4 without audio",
+         0,
+         false,
+         {"Encoding: my clip.avi", "> Running video analysis... done.",
+          "> Running video encoding... done.", "> Merging video to MP4... done.", "> Finished!"}},
+        {"mkv with audio",
+         1,
+         true,
+         {"Encoding: my clip.avi", "> Running video analysis... done.",
+          "> Running video encoding... done.", "> Running audio extracting... done.",
+          "> Running audio encoding... done.",
+          "> Merging audio and video to temporary MP4... done.",
+          "> Merging temporary MP4 to final MKV... done.", "> Finished!"}},
+        {"mkv without audio",
+         1,
+         false,
+         {"Encoding: my clip.avi", "> Running video analysis... done.",
+          "> Running video encoding... done.", "> Merging video to temporary MP4... done.",
+          "> Merging temporary MP4 to final MKV... done.", "> Finished!"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StandInTools local;
+        FakeHost run;
+        run.appDir = local.AppDir();
+        run.settings.OutputFolder = local.OutputFolder();
+        run.settings.OutputFormat = c.format;
+        if (!c.audio) {
+            local.Behave("mencoder.exe", "audio_line='Audio: no sound'");
+        }
+        const std::string source = local.Source("my clip.avi");
+        run.Queue(source);
+        RunBatch(run);
+
+        EXPECT_EQ(run.log, c.log);
+        EXPECT_EQ(run.Statuses(), Lines{"done"});
+        EXPECT_FALSE(run.running);
+        EXPECT_EQ(run.buttonChanges, 2);
+
+        const std::string work = local.WorkFolder();
+        const std::string output =
+            local.OutputFolder() + (c.format ? "my clip.mkv" : "my clip.mp4");
+        const JobCommands job =
+            BuildJobCommands(local.AppDir(), work, source, false, run.settings, output);
+        Lines expected = {job.AnalysisPass, job.EncodingPass};
+        if (c.audio) {
+            expected.push_back(job.AudioExtraction);
+            expected.push_back(job.AudioEncoding);
+        }
+        std::string merge = ReplaceFps(job.Mp4Merge, "25.000");
+        expected.push_back(c.audio ? AppendAudioPiece(merge, work) : merge);
+        if (c.format == 1) {
+            expected.push_back(job.MkvMerge);
+        }
+        EXPECT_EQ(run.commandsRun, expected);
+
+        // The tools see each quoted path as one word.
+        const Lines calls = local.Calls();
+        ASSERT_FALSE(calls.empty());
+        EXPECT_EQ(calls[0].rfind("mencoder.exe [" + source + "] [-mc] [0] [-of]", 0), 0u)
+            << calls[0];
+        EXPECT_NE(calls.back().find("[" + output + "]"), std::string::npos);
+
+        EXPECT_EQ(ReadFile(output), c.format ? "mkvmerge.exe\n" : "MP4Box.exe\n");
+        for (const char* scratch : {"video.264", "audio.wav", "audio.mp4", "tempout.mp4"}) {
+            EXPECT_FALSE(FileExists(work + scratch)) << scratch;
+        }
+        EXPECT_FALSE(FileExists(local.OutputFolder() + "temp.dat"));
+        EXPECT_EQ(run.progress.back(), "Pos:   1.0s     25f (100%)  25 fps");
+    }
+}
+
+TEST_F(BatchRunTest, CorruptSourceFailsItsJobAndTheNextOneRuns) {
+    tools.Behave("mencoder.exe", "case \"$*\" in *bad.avi*) code=254;; esac");
+    host.Queue(tools.Source("bad.avi"));
+    host.Queue(tools.Source("good.avi"));
+    RunBatch(host);
+    EXPECT_EQ(host.Statuses(), (Lines{"error", "done"}));
+    const Lines head(host.log.begin(), host.log.begin() + 4);
+    EXPECT_EQ(head, (Lines{"Encoding: bad.avi", "> Running video analysis... error #-2",
+                           ">> Errors in source. File is corrupt.", "Encoding: good.avi"}));
+    EXPECT_EQ(host.log.back(), "> Finished!");
+}
+
+TEST_F(BatchRunTest, FailedStageKeepsItsFilesUntilALaterJobCompletes) {
+    // The first job fails at audio encoding after the encoding pass and extraction wrote files.
+    tools.Behave("enhAacPlusEnc.exe",
+                 "[ -f \"$STANDIN_DIR/failed-once\" ] || "
+                 "{ code=3; write=0; touch \"$STANDIN_DIR/failed-once\"; }");
+    host.Queue(tools.Source("a.avi"));
+    host.Queue(tools.Source("b.avi"));
+    host.afterStage = [this](FakeHost& h, const std::string& line, int result) {
+        if (result == 3) {
+            EXPECT_TRUE(FileExists(Work("video.264")));
+            EXPECT_TRUE(FileExists(Work("audio.wav")));
+            EXPECT_EQ(h.Statuses(), (Lines{"encoding", "ready"})) << line;
+        }
+    };
+    RunBatch(host);
+    EXPECT_EQ(host.Statuses(), (Lines{"error", "done"}));
+    EXPECT_NE(std::find(host.log.begin(), host.log.end(), "> Running audio encoding... error #3"),
+              host.log.end());
+    EXPECT_FALSE(FileExists(Work("video.264")));
+    EXPECT_FALSE(FileExists(Work("audio.wav")));
+    EXPECT_FALSE(FileExists(Out("a.mp4")));
+    EXPECT_TRUE(FileExists(Out("b.mp4")));
+}
+
+TEST_F(BatchRunTest, FailedJobFilesStayWhenNoLaterJobCompletes) {
+    tools.Behave("MP4Box.exe", "code=1; write=0");
+    host.Queue(tools.Source("a.avi"));
+    RunBatch(host);
+    EXPECT_EQ(host.Statuses(), Lines{"error"});
+    EXPECT_EQ(host.log.back(), "> Merging audio and video to MP4... error #1");
+    EXPECT_TRUE(FileExists(Work("video.264")));
+    EXPECT_TRUE(FileExists(Work("audio.mp4")));
+}
+
+TEST_F(BatchRunTest, CleanupDeletesWhatTheRunNamed) {
+    mkdir(tools.WorkFolder().c_str(), 0700);
+    std::ofstream(Out("divx2pass.log")) << "stats";
+    std::ofstream(Work("stray")) << "not named";
+    host.Queue(tools.Source("a.avi"));
+    std::ofstream(Work("divx2pass.log")) << "stats";
+    std::ofstream(Work("divx2pass.log.mbtree")) << "stats";
+    RunBatch(host);
+    EXPECT_FALSE(FileExists(Out("divx2pass.log")));
+    EXPECT_FALSE(FileExists(Work("divx2pass.log")));
+    EXPECT_FALSE(FileExists(Work("divx2pass.log.mbtree")));
+    EXPECT_TRUE(FileExists(Work("stray")));
+}
+
+TEST_F(BatchRunTest, StopDuringAStageEndsTheRun) {
+    tools.Behave("mencoder.exe",
+                 "case \"$*\" in *b.avi*pass=2*) printf partial > \"$out\"; write=0; "
+                 "progress='encoding b'; delay=30.517;; esac");
+    host.Queue(tools.Source("a.avi"));
+    host.Queue(tools.Source("b.avi"));
+    host.Queue(tools.Source("c.avi"));
+    host.onProgress = [](FakeHost& h, const std::string& text) {
+        if (text == "encoding b") {
+            h.stop = true;
+        }
+    };
+    RunBatch(host);
+    EXPECT_EQ(host.Statuses(), (Lines{"done", "ready", "ready"}));
+    EXPECT_EQ(host.log.back(), "> Running video encoding... error #-1");
+    EXPECT_EQ(host.log[host.log.size() - 3], "Encoding: b.avi");
+    EXPECT_FALSE(host.running);
+    EXPECT_EQ(ReadFile(Work("video.264")), "partial");
+    EXPECT_TRUE(NoProcessWith("sleep 30.517"));
+}
+
+TEST_F(BatchRunTest, ToolThatEndedBeforeStopWasNoticedCounts) {
+    tools.Behave("mencoder.exe", "case \"$*\" in *pass=2*) delay=30.271;; esac");
+    host.Queue(tools.Source("a.avi"));
+    host.Queue(tools.Source("b.avi"));
+    host.afterStage = [](FakeHost& h, const std::string& line, int result) {
+        if (line.find("pass=1") != std::string::npos) {
+            EXPECT_EQ(result, 0);
+            h.stop = true;  // pressed just as the analysis pass ended by itself
+        }
+    };
+    RunBatch(host);
+    EXPECT_EQ(host.log, (Lines{"Encoding: a.avi", "> Running video analysis... done.",
+                               "> Running video encoding... error #-1"}));
+    EXPECT_EQ(host.Statuses(), (Lines{"ready", "ready"}));
+    EXPECT_TRUE(NoProcessWith("sleep 30.271"));
+}
+
+TEST_F(BatchRunTest, StopAfterTheLastStageStopsTheNextJobsFirstJudgedStage) {
+    tools.Behave("mencoder.exe", "case \"$*\" in *b.avi*) delay=30.389;; esac");
+    host.Queue(tools.Source("a.avi"));
+    host.Queue(tools.Source("b.avi"));
+    host.afterStage = [](FakeHost& h, const std::string& line, int) {
+        if (line.find("MP4Box") != std::string::npos) {
+            h.stop = true;
+        }
+    };
+    RunBatch(host);
+    EXPECT_EQ(host.Statuses(), (Lines{"done", "ready"}));
+    EXPECT_EQ(host.log.back(), "> Running video analysis... error #-1");
+
+    // With nothing left to encode the run simply ends.
+    FakeHost single;
+    single.appDir = tools.AppDir();
+    single.settings.OutputFolder = tools.OutputFolder();
+    single.Queue(tools.Source("c.avi"));
+    single.afterStage = host.afterStage;
+    RunBatch(single);
+    EXPECT_EQ(single.Statuses(), Lines{"done"});
+    EXPECT_EQ(single.log.back(), "> Finished!");
+}
+
+TEST_F(BatchRunTest, ResetAllStatusDuringAJobEncodesFromTheTopAgain) {
+    tools.Behave("mencoder.exe", "case \"$*\" in *pass=2*) progress='pass 2';; esac");
+    host.Queue(tools.Source("a.avi"));
+    host.Queue(tools.Source("b.avi"));
+    bool reset = false;
+    host.onProgress = [&reset](FakeHost& h, const std::string& text) {
+        if (text == "pass 2" && !reset && h.entries[1].status == "encoding") {
+            reset = true;
+            for (auto& entry : h.entries) {
+                entry.status = "ready";
+            }
+        }
+    };
+    RunBatch(host);
+    EXPECT_EQ(host.Statuses(), (Lines{"done", "done"}));
+    Lines jobs;
+    for (const std::string& line : host.log) {
+        if (line.rfind("Encoding: ", 0) == 0) {
+            jobs.push_back(line);
+        }
+    }
+    EXPECT_EQ(jobs,
+              (Lines{"Encoding: a.avi", "Encoding: b.avi", "Encoding: a.avi", "Encoding: b.avi"}));
+}
+
+TEST_F(BatchRunTest, RemovingTheRunningEntryWritesItsOutcomeNowhere) {
+    tools.Behave("mencoder.exe", "case \"$*\" in *a.avi*pass=2*) progress='pass 2 of a';; esac");
+    host.Queue(tools.Source("a.avi"));
+    host.Queue(tools.Source("b.avi"));
+    host.onProgress = [](FakeHost& h, const std::string& text) {
+        if (text == "pass 2 of a" && h.entries.size() == 2) {
+            h.entries.erase(h.entries.begin());
+        }
+    };
+    RunBatch(host);
+    EXPECT_EQ(host.Statuses(), Lines{"done"});
+    EXPECT_EQ(std::count(host.log.begin(), host.log.end(), "> Finished!"), 2);
+}
+
+TEST_F(BatchRunTest, OgmSourcesAreConvertedFirstWhateverTheConversionSays) {
+    tools.Behave("mkvmerge.exe", "code=2");
+    const std::string ogm = tools.Source("film.ogm");
+    const std::string upper = tools.Source("FILM2.OGM");
+    host.Queue(ogm);
+    host.Queue(upper);
+    RunBatch(host);
+    EXPECT_EQ(host.log[0], "Encoding: film.ogm");
+    EXPECT_EQ(host.log[1], "> Converting to Matroska... done!");
+    EXPECT_EQ(host.commandsRun[0],
+              MatroskaConversionCommand(tools.AppDir(), tools.WorkFolder(), ogm));
+    EXPECT_NE(host.commandsRun[1].find("\"" + Work("source.mkv") + "\"  -mc 0"), std::string::npos);
+    EXPECT_TRUE(FileExists(Out("film.mp4")));
+    EXPECT_FALSE(FileExists(Work("source.mkv")));
+
+    const auto second = std::find(host.log.begin(), host.log.end(), "Encoding: FILM2.OGM");
+    ASSERT_NE(second, host.log.end());
+    EXPECT_EQ(*(second + 1), "> Running video analysis... done.");
+    EXPECT_TRUE(FileExists(Out("FILM2.mp4")));
+    EXPECT_EQ(host.Statuses(), (Lines{"done", "done"}));
+}
+
+TEST_F(BatchRunTest, DvdFoldersAndSameNamesGetNumberedOutputs) {
+    const std::string dvd1 = tools.Root() + "/src/DISC ONE";
+    const std::string dvd2 = tools.Root() + "/src/DISC TWO/";
+    mkdir(dvd1.c_str(), 0755);
+    mkdir(dvd2.c_str(), 0755);
+    mkdir((tools.Root() + "/src/other").c_str(), 0755);
+    host.Queue(dvd1);
+    host.Queue(dvd2);
+    host.Queue(tools.Source("clip.avi"));
+    host.Queue(tools.Source("other/clip.avi"));
+    host.Queue(tools.Source("other/clip.mkv"));
+    RunBatch(host);
+    EXPECT_EQ(host.Statuses(), Lines(5, "done"));
+    EXPECT_EQ(host.log[0], "Encoding DVD: DISC ONE");
+    EXPECT_NE(host.commandsRun[0].find(" dvd://1 -dvd-device \"" + dvd1 + "\"  -mc 0"),
+              std::string::npos);
+    for (const char* name :
+         {"dvdout.mp4", "dvdout (2).mp4", "clip.mp4", "clip (2).mp4", "clip (3).mp4"}) {
+        EXPECT_TRUE(FileExists(Out(name))) << name;
+    }
+    EXPECT_NE(std::find(host.log.begin(), host.log.end(),
+                        "> dvdout.mp4 was written earlier in this run; writing dvdout (2).mp4 "
+                        "instead."),
+              host.log.end());
+    EXPECT_EQ(std::count(host.log.begin(), host.log.end(), "Encoding DVD: DISC TWO"), 1);
+}
+
+TEST_F(BatchRunTest, AJobNeverOverwritesItsOwnSource) {
+    const std::string own = Out("clip.mp4");
+    std::ofstream(own) << "precious";
+    host.Queue(own);
+    host.Queue(tools.Source("next.avi"));
+    RunBatch(host);
+    EXPECT_EQ(host.Statuses(), (Lines{"error", "done"}));
+    EXPECT_EQ(ReadFile(own), "precious");
+    EXPECT_EQ(host.log[0], "Encoding: clip.mp4");
+    EXPECT_EQ(host.log[1],
+              ">> The output clip.mp4 is the source file itself; choose another output folder or "
+              "format.");
+    EXPECT_EQ(host.commandsRun.front().find("clip.mp4"), std::string::npos);
+
+    // MKV output of the same source is fine.
+    host.entries[0].status = "ready";
+    host.settings.OutputFormat = 1;
+    host.log.clear();
+    RunBatch(host);
+    EXPECT_EQ(host.entries[0].status, "done");
+    EXPECT_TRUE(FileExists(Out("clip.mkv")));
+    EXPECT_EQ(ReadFile(own), "precious");
+}
+
+TEST_F(BatchRunTest, NoFrameRateFailsTheJob) {
+    const std::string lines[] = {"video_line=''", "video_line='VIDEO: [FMP4] 320x240'"};
+    for (const std::string& behaviour : lines) {
+        SCOPED_TRACE(behaviour);
+        StandInTools local;
+        FakeHost run;
+        run.appDir = local.AppDir();
+        run.settings.OutputFolder = local.OutputFolder();
+        local.Behave("mencoder.exe", behaviour);
+        run.Queue(local.Source("a.avi"));
+        RunBatch(run);
+        EXPECT_EQ(run.Statuses(), Lines{"error"});
+        EXPECT_EQ(run.log, (Lines{"Encoding: a.avi", "> Running video analysis... done.",
+                                  ">> No frame rate in the video analysis output."}));
+    }
+}
+
+TEST_F(BatchRunTest, MpegStyleFrameRateWordIsPassedOn) {
+    tools.Behave("mencoder.exe", "video_line='VIDEO:  MPEG2  352x288  (aspect 1)  25.000 fps'");
+    host.Queue(tools.Source("a.mpg"));
+    RunBatch(host);
+    ASSERT_GE(host.commandsRun.size(), 5u);
+    EXPECT_NE(host.commandsRun[4].find(" -fps 1) -new "), std::string::npos);
+}
+
+TEST_F(BatchRunTest, UnusableWorkFolderIsReported) {
+    mkdir((tools.Root() + "/elsewhere").c_str(), 0700);
+    symlink((tools.Root() + "/elsewhere").c_str(), (tools.Root() + "/temp/tarnok").c_str());
+    host.Queue(tools.Source("a.avi"));
+    RunBatch(host);
+    ASSERT_EQ(host.errors.size(), 1u);
+    EXPECT_NE(host.errors[0].find("symbolic link"), std::string::npos);
+    EXPECT_EQ(host.log, Lines{"Error: " + host.errors[0]});
+    EXPECT_EQ(host.Statuses(), Lines{"ready"});
+    EXPECT_FALSE(host.running);
+    EXPECT_EQ(host.buttonChanges, 2);
+    EXPECT_TRUE(tools.Calls().empty());
+}
+
+TEST(WorkFolder, ComesFromTempOrTheCacheFolder) {
+    const char* names[] = {"TEMP", "XDG_CACHE_HOME", "HOME"};
+    std::vector<std::pair<bool, std::string>> saved;
+    for (const char* name : names) {
+        const char* value = std::getenv(name);
+        saved.push_back({value != nullptr, value ? value : ""});
+    }
+    setenv("TEMP", "/t", 1);
+    EXPECT_EQ(WorkFolderPath(), "/t/tarnok/");
+    unsetenv("TEMP");
+    setenv("XDG_CACHE_HOME", "/c", 1);
+    EXPECT_EQ(WorkFolderPath(), "/c/tarnok/");
+    unsetenv("XDG_CACHE_HOME");
+    setenv("HOME", "/h", 1);
+    EXPECT_EQ(WorkFolderPath(), "/h/.cache/tarnok/");
+    for (size_t i = 0; i < saved.size(); ++i) {
+        if (saved[i].first) {
+            setenv(names[i], saved[i].second.c_str(), 1);
+        } else {
+            unsetenv(names[i]);
+        }
+    }
+}
+
+TEST(WorkFolder, IsMadePrivateAndRefusedWhenNotAFolder) {
+    QTemporaryDir dir;
+    const std::string root = dir.path().toStdString();
+    const std::string folder = root + "/tarnok/";
+    EXPECT_EQ(PrepareWorkFolder(folder), "");
+    chmod(folder.c_str(), 0755);
+    EXPECT_EQ(PrepareWorkFolder(folder), "");
+    struct stat info;
+    stat(folder.c_str(), &info);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+
+    std::ofstream(root + "/file") << "x";
+    setenv("TEMP", root.c_str(), 1);  // under TEMP only the last folder level is made
+    EXPECT_NE(PrepareWorkFolder(root + "/file/").find("is not a folder"), std::string::npos);
+    EXPECT_NE(PrepareWorkFolder(root + "/missing/parent/tarnok/").find("Cannot create"),
+              std::string::npos);
+}
