@@ -39,6 +39,8 @@
 
 #include "app/Intake.h"
 #include "app/LogText.h"
+#include "console/DosCommand.h"
+#include "pipeline/BatchRun.h"
 
 // Resources of a static library are linked only when something refers to them.
 static void InitQuintaroResources() {
@@ -183,6 +185,8 @@ Tfmain::Tfmain(QWidget* parent) : QWidget(parent) {
             Qt::DirectConnection);
 
     FormCreate();
+    // A tool that cannot be started is reported in the window's error box.
+    TDosCommand::SetErrorHandler([this](const std::string& message) { ShowError(message); });
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
@@ -191,6 +195,7 @@ Tfmain::Tfmain(QWidget* parent) : QWidget(parent) {
 }
 
 Tfmain::~Tfmain() {
+    TDosCommand::SetErrorHandler(nullptr);
     FormDestroy();
 }
 
@@ -781,7 +786,58 @@ EncodeSettings Tfmain::CurrentSettings() const {
 
 // ---- Start, Stop, closing ----
 
-void Tfmain::btnStartClick() {}
+namespace {
+
+// The batch run sees the window only through this.
+class WindowBatchHost : public BatchHost {
+  public:
+    explicit WindowBatchHost(Tfmain& window) : window_(window) {}
+
+    bool StopRequested() const override { return window_.StopRequested; }
+    void SetProgressText(const std::string& text) override { window_.SetProgressText(text); }
+    int QueueRowCount() const override { return window_.QueueRowCount(); }
+    std::string RowStatus(int row) const override { return window_.RowStatus(row); }
+    void SetRowStatus(int row, const std::string& status) override {
+        window_.SetRowStatus(row, status);
+    }
+    std::vector<std::string> QueuedPathList() const override { return window_.QueuedPaths; }
+    void LogLine(const std::string& text) override { window_.LogLine(text); }
+    void LogAppend(const std::string& text) override { window_.LogAppend(text); }
+    EncodeSettings CurrentSettings() const override { return window_.CurrentSettings(); }
+    std::string AppDir() const override { return window_.AppDir; }
+    void SetRunButtons(bool running) override {
+        window_.btnStart->setEnabled(!running);
+        window_.btnStop->setEnabled(running);
+    }
+    void ClearStopRequest() override { window_.StopRequested = false; }
+    void ReportError(const std::string& message) override { window_.ShowError(message); }
+    std::vector<std::string>& LastToolOutput() override { return window_.LastToolOutput; }
+
+  private:
+    Tfmain& window_;
+};
+
+}  // namespace
+
+void Tfmain::btnStartClick() {
+    if (RunInProgress) {
+        return;
+    }
+    RunInProgress = true;
+    WindowBatchHost host(*this);
+    try {
+        RunBatch(host);
+    } catch (...) {
+        RunInProgress = false;
+        host.SetRunButtons(false);
+        throw;
+    }
+    RunInProgress = false;
+    if (ClosePending) {
+        ClosePending = false;
+        close();
+    }
+}
 
 void Tfmain::btnStopClick() {
     StopRequested = true;
