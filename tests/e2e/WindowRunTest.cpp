@@ -1,0 +1,155 @@
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+#include <functional>
+
+#include "../app/AppTestSupport.h"
+#include "../batch/BatchFixture.h"
+
+namespace {
+
+// A window whose tool slots are stand-ins, pressed Start on.
+class WindowRunTest : public WindowTest {
+  protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        Window->AppDir = Tools.AppDir();
+        Window->txtOutput->setText(QString::fromStdString(Tools.OutputFolder()));
+    }
+
+    // Calls action on the window's thread, while the run goes on, once condition holds.
+    void WhenDuringRun(std::function<bool()> condition, std::function<void()> action) {
+        auto* timer = new QTimer(Window.get());
+        timer->setInterval(10);
+        QObject::connect(timer, &QTimer::timeout, [timer, condition, action] {
+            if (condition()) {
+                timer->stop();
+                action();
+            }
+        });
+        timer->start();
+    }
+
+    bool Progress(const char* text) const { return Window->txtLogEncoder->text() == text; }
+
+    StandInTools Tools;
+};
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool NoProcessWith(const std::string& marker) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 5000) {
+        if (QProcess::execute("pgrep", {"-f", QString::fromStdString(marker)}) == 1) {
+            return true;
+        }
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST_F(WindowRunTest, StartEncodesTheQueueAndLogsEachStage) {
+    Window->AddQueueEntry(Tools.Source("a.avi"));
+    Window->AddQueueEntry(Tools.Source("b.avi"));
+    Window->btnStart->click();
+
+    EXPECT_EQ(Statuses(), (std::vector<std::string>{"done", "done", ""}));
+    const std::vector<std::string> log = Window->LogLines();
+    ASSERT_EQ(log.size(), 14u);
+    EXPECT_TRUE(log[0].front() == '[' && EndsWith(log[0], "] Encoding: a.avi")) << log[0];
+    EXPECT_TRUE(EndsWith(log[1], "] > Running video analysis... done.")) << log[1];
+    EXPECT_TRUE(EndsWith(log[5], "] > Merging audio and video to MP4... done.")) << log[5];
+    EXPECT_TRUE(EndsWith(log[13], "] > Finished!")) << log[13];
+    EXPECT_EQ(Window->txtLogEncoder->text().toStdString(), "Pos:   1.0s     25f (100%)  25 fps");
+    EXPECT_TRUE(Window->btnStart->isEnabled());
+    EXPECT_FALSE(Window->btnStop->isEnabled());
+    EXPECT_FALSE(Window->RunInProgress);
+    EXPECT_TRUE(FileExists(Tools.OutputFolder() + "a.mp4"));
+    EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(WindowRunTest, EmptyQueueAndUnwritableFolderLeaveTheButtons) {
+    Window->btnStart->click();
+    Window->txtOutput->setText(QString::fromStdString(Tools.Root() + "/nowhere"));
+    Window->AddQueueEntry(Tools.Source("a.avi"));
+    Window->btnStart->click();
+    const std::vector<std::string> log = Window->LogLines();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_TRUE(EndsWith(log[0], "] Nothing to do. Queue is empty!"));
+    EXPECT_TRUE(EndsWith(log[1], "] Error: Output folder not writable."));
+    EXPECT_TRUE(Window->btnStart->isEnabled());
+    EXPECT_FALSE(Window->btnStop->isEnabled());
+}
+
+TEST_F(WindowRunTest, StopButtonEndsTheRunAndTheTool) {
+    Tools.Behave("mencoder.exe",
+                 "case \"$*\" in *pass=2*) progress='second pass'; delay=30.731;; esac");
+    Window->AddQueueEntry(Tools.Source("a.avi"));
+    Window->AddQueueEntry(Tools.Source("b.avi"));
+    bool buttonsDuringRun = false;
+    WhenDuringRun([this] { return Progress("second pass"); },
+                  [this, &buttonsDuringRun] {
+                      buttonsDuringRun =
+                          !Window->btnStart->isEnabled() && Window->btnStop->isEnabled();
+                      Window->btnStop->click();
+                      EXPECT_FALSE(Window->btnStop->isEnabled());
+                  });
+    Window->btnStart->click();
+
+    EXPECT_TRUE(buttonsDuringRun);
+    EXPECT_EQ(Statuses(), (std::vector<std::string>{"ready", "ready", ""}));
+    EXPECT_TRUE(EndsWith(Window->LogLines().back(), "] > Running video encoding... error #-1"));
+    EXPECT_TRUE(Window->btnStart->isEnabled());
+    EXPECT_FALSE(Window->btnStop->isEnabled());
+    EXPECT_TRUE(NoProcessWith("sleep 30.731"));
+}
+
+TEST_F(WindowRunTest, ClosingDuringARunStopsTheToolThenCloses) {
+    Tools.Behave("mencoder.exe", "progress='analysing'; delay=30.732");
+    Window->show();
+    Window->AddQueueEntry(Tools.Source("a.avi"));
+    bool closedAtOnce = true;
+    WhenDuringRun([this] { return Progress("analysing"); },
+                  [this, &closedAtOnce] { closedAtOnce = Window->close(); });
+    Window->btnStart->click();
+
+    EXPECT_FALSE(closedAtOnce);  // the window stays until the run has ended
+    EXPECT_FALSE(Window->isVisible());
+    EXPECT_FALSE(Window->ClosePending);
+    EXPECT_EQ(Statuses(), (std::vector<std::string>{"ready", ""}));
+    EXPECT_TRUE(NoProcessWith("sleep 30.732"));
+}
+
+TEST_F(WindowRunTest, MissingToolIsReportedInAnErrorBox) {
+    unlink((Tools.AppDir() + "mencoder.exe").c_str());
+    Window->AddQueueEntry(Tools.Source("a.avi"));
+    Window->AddQueueEntry(Tools.Source("b.avi"));
+    Window->btnStart->click();
+    QElapsedTimer waited;
+    waited.start();
+    while (Boxes.size() < 2 && waited.elapsed() < 5000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    ASSERT_EQ(Boxes.size(), 2u);
+    EXPECT_EQ(Boxes[0].Icon, QMessageBox::Critical);
+    EXPECT_EQ(Boxes[0].Title, "Quintaro 6");
+    EXPECT_TRUE(EndsWith(Boxes[0].Text,
+                         "bframes=5:frameref=5:threads=auto:b_pyramid:nofast_pskip:"
+                         "nopsnr:bitrate=268:pass=1:turbo=2 -vf harddup doesn't "
+                         "exist."))
+        << Boxes[0].Text;
+    EXPECT_EQ(Boxes[0].Text.rfind("\"" + Tools.AppDir() + "mencoder.exe\"", 0), 0u);
+    EXPECT_TRUE(EndsWith(Window->LogLines()[1], "] > Running video analysis... error #2"));
+    EXPECT_EQ(Statuses(), (std::vector<std::string>{"error", "error", ""}));
+}
