@@ -1,0 +1,409 @@
+#include "tests/tools/ToolTestSupport.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace tooltest {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<char*> CArgv(const std::vector<std::string>& argv) {
+    std::vector<char*> cargv;
+    for (const std::string& arg : argv) {
+        cargv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    cargv.push_back(nullptr);
+    return cargv;
+}
+
+pid_t Spawn(const std::vector<std::string>& argv, const std::string& cwd, int outFd,
+            bool ownGroup) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, outFd, STDERR_FILENO);
+    if (!cwd.empty()) {
+        posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    }
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    if (ownGroup) {
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attr, 0);
+    }
+    std::vector<char*> cargv = CArgv(argv);
+    pid_t pid = -1;
+    const int error = posix_spawnp(&pid, cargv[0], &actions, &attr, cargv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    if (error != 0) {
+        throw std::runtime_error("cannot start " + argv[0]);
+    }
+    return pid;
+}
+
+int ExitCodeOf(int status) {
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+std::string CacheFolder() {
+    const std::string folder = TOOLS_CLIP_CACHE;
+    fs::create_directories(folder);
+    return folder;
+}
+
+void RunOrThrow(const std::vector<std::string>& argv) {
+    const RunResult result = Run(argv);
+    if (result.exitCode != 0) {
+        throw std::runtime_error("clip generation failed: " + argv[0] + "\n" + result.output);
+    }
+}
+
+const std::string kSeconds = "2";
+const std::string kPicture = "testsrc=size=176x144:rate=25:duration=" + kSeconds + ",hue=H=PI*t";
+const std::string kSound = "sine=frequency=440:sample_rate=44100:duration=" + kSeconds;
+
+std::vector<std::string> FfmpegClip(const std::string& picture, const std::string& sound,
+                                    const std::vector<std::string>& encode) {
+    std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error",
+                                     "-y",     "-f",       "lavfi",        "-i",        picture};
+    if (!sound.empty()) {
+        argv.insert(argv.end(), {"-f", "lavfi", "-i", sound});
+    }
+    argv.insert(argv.end(), encode.begin(), encode.end());
+    return argv;
+}
+
+struct ClipRecipe {
+    std::string extension;
+    std::vector<std::string> ffmpeg;  // output file appended
+};
+
+const std::map<std::string, ClipRecipe>& Recipes() {
+    static const std::map<std::string, ClipRecipe> recipes = {
+        {"avi",
+         {".avi",
+          FfmpegClip(kPicture, kSound, {"-c:v", "mpeg4", "-q:v", "3", "-c:a", "libmp3lame"})}},
+        {"mkv",
+         {".mkv", FfmpegClip(kPicture, kSound,
+                             {"-pix_fmt", "yuv420p", "-c:v", "libx264", "-c:a", "libvorbis"})}},
+        {"mp4",
+         {".mp4",
+          FfmpegClip(kPicture, kSound, {"-pix_fmt", "yuv420p", "-c:v", "libx264", "-c:a", "aac"})}},
+        {"ogm",
+         {".ogm", FfmpegClip(kPicture, kSound,
+                             {"-pix_fmt", "yuv420p", "-c:v", "libtheora", "-q:v", "7", "-c:a",
+                              "libvorbis", "-f", "ogg"})}},
+        {"wmv",
+         {".wmv",
+          FfmpegClip("testsrc=size=176x144:rate=30000/1001:duration=" + kSeconds + ",hue=H=PI*t",
+                     kSound, {"-c:v", "wmv2", "-b:v", "1M", "-c:a", "wmav2"})}},
+        {"mpg",
+         {".mpg",
+          FfmpegClip(kPicture, kSound, {"-c:v", "mpeg2video", "-q:v", "3", "-c:a", "mp2"})}},
+        {"noaudio", {".avi", FfmpegClip(kPicture, "", {"-c:v", "mpeg4", "-q:v", "3"})}},
+        {"dvdsource",
+         {".mpg", FfmpegClip("testsrc=size=352x288:rate=25:duration=" + kSeconds + ",hue=H=PI*t",
+                             "sine=frequency=440:sample_rate=48000:duration=" + kSeconds,
+                             {"-target", "pal-dvd", "-s", "352x288", "-b:v", "1500k"})}},
+        {"wav", {".wav", FfmpegClip(kSound, "", {})}},
+    };
+    return recipes;
+}
+
+std::string Key(const std::vector<std::string>& argv) {
+    std::string joined;
+    for (const std::string& arg : argv) {
+        joined += arg + '\n';
+    }
+    std::ostringstream key;
+    key << std::hex << std::hash<std::string>{}(joined);
+    return key.str();
+}
+
+// Generates into a private name and renames, so that tests running side by side never read a
+// half-written clip; whoever renames first wins.
+std::string MakeClip(const std::string& kind) {
+    const std::string folder = CacheFolder();
+    if (kind == "corrupt") {
+        const std::string path = folder + "/corrupt.avi";
+        if (!fs::exists(path)) {
+            const std::string part = path + "." + std::to_string(getpid());
+            std::mt19937 random(6);
+            std::string bytes(100000, '\0');
+            for (char& byte : bytes) {
+                byte = static_cast<char>(random() & 0xff);
+            }
+            std::ofstream(part, std::ios::binary) << bytes;
+            fs::rename(part, path);
+        }
+        return path;
+    }
+    if (kind == "dvd") {
+        const std::string source = Clip("dvdsource");
+        const std::string path = folder + "/dvd-" + Key({source});
+        if (!fs::exists(path)) {
+            const std::string part = path + "." + std::to_string(getpid());
+            fs::remove_all(part);
+            RunOrThrow({"env", "VIDEO_FORMAT=PAL", "dvdauthor", "-o", part, "-t", source});
+            RunOrThrow({"env", "VIDEO_FORMAT=PAL", "dvdauthor", "-o", part, "-T"});
+            std::error_code error;
+            fs::rename(part, path, error);
+            fs::remove_all(part);
+        }
+        return path;
+    }
+    const auto recipe = Recipes().find(kind);
+    if (recipe == Recipes().end()) {
+        throw std::invalid_argument("no such clip: " + kind);
+    }
+    const std::string path =
+        folder + "/" + kind + "-" + Key(recipe->second.ffmpeg) + recipe->second.extension;
+    if (!fs::exists(path)) {
+        const std::string part =
+            folder + "/part" + std::to_string(getpid()) + "-" + fs::path(path).filename().string();
+        std::vector<std::string> argv = recipe->second.ffmpeg;
+        argv.push_back(part);
+        RunOrThrow(argv);
+        fs::rename(part, path);
+    }
+    return path;
+}
+
+std::map<std::string, std::string> KeyValues(const std::string& text) {
+    std::map<std::string, std::string> values;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const size_t eq = line.find('=');
+        if (eq != std::string::npos && !values.count(line.substr(0, eq))) {
+            values[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+    }
+    return values;
+}
+
+long ToLong(const std::string& text) {
+    return std::strtol(text.c_str(), nullptr, 10);
+}
+
+std::vector<pid_t> ScanProcesses(int field, pid_t value) {
+    std::vector<pid_t> found;
+    DIR* dir = opendir("/proc");
+    if (!dir) {
+        return found;
+    }
+    while (dirent* entry = readdir(dir)) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+        if (pid <= 0) {
+            continue;
+        }
+        std::ifstream stat("/proc/" + std::string(entry->d_name) + "/stat");
+        std::string content;
+        std::getline(stat, content);
+        const size_t close = content.rfind(')');
+        if (close == std::string::npos) {
+            continue;
+        }
+        // After "pid (comm)": state ppid pgrp ...
+        std::istringstream rest(content.substr(close + 2));
+        std::string state;
+        long ppid = 0;
+        long pgrp = 0;
+        rest >> state >> ppid >> pgrp;
+        const long wanted = field == 0 ? ppid : pgrp;
+        if (state != "Z" && wanted == value) {
+            found.push_back(pid);
+        }
+    }
+    closedir(dir);
+    return found;
+}
+
+}  // namespace
+
+RunResult Run(const std::vector<std::string>& argv, const std::string& cwd) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    const pid_t pid = Spawn(argv, cwd, fds[1], false);
+    close(fds[1]);
+    RunResult result;
+    char buffer[8192];
+    for (;;) {
+        const ssize_t n = read(fds[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        result.output.append(buffer, static_cast<size_t>(n));
+    }
+    close(fds[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.exitCode = ExitCodeOf(status);
+    return result;
+}
+
+pid_t StartInOwnGroup(const std::vector<std::string>& argv) {
+    const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const pid_t pid = Spawn(argv, "", devNull, true);
+    close(devNull);
+    return pid;
+}
+
+std::string Slot(const std::string& name) {
+    return std::string(QUINTARO_BIN_DIR) + "/" + name;
+}
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "quintaro-tools-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+std::string Clip(const std::string& kind) {
+    return MakeClip(kind);
+}
+
+MediaInfo Probe(const std::string& path) {
+    MediaInfo info;
+    const RunResult video =
+        Run({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+             "stream=codec_name,r_frame_rate,nb_read_frames,width,height,duration", "-of",
+             "default=noprint_wrappers=1", "file:" + path});
+    auto values = KeyValues(video.output);
+    info.videoCodec = values["codec_name"];
+    info.frameRate = values["r_frame_rate"];
+    info.frames = ToLong(values["nb_read_frames"]);
+    info.width = static_cast<int>(ToLong(values["width"]));
+    info.height = static_cast<int>(ToLong(values["height"]));
+    info.duration = std::strtod(values["duration"].c_str(), nullptr);
+    const size_t slash = info.frameRate.find('/');
+    if (slash != std::string::npos) {
+        const double rate = std::strtod(info.frameRate.c_str(), nullptr) /
+                            std::strtod(info.frameRate.c_str() + slash + 1, nullptr);
+        info.nominalDuration = rate > 0 ? static_cast<double>(info.frames) / rate : 0;
+    }
+    const RunResult audio = Run({"ffprobe", "-v", "error", "-select_streams", "a:0",
+                                 "-show_entries", "stream=codec_name,channels,sample_rate,bit_rate",
+                                 "-of", "default=noprint_wrappers=1", "file:" + path});
+    values = KeyValues(audio.output);
+    info.audioCodec = values["codec_name"];
+    info.channels = static_cast<int>(ToLong(values["channels"]));
+    info.sampleRate = static_cast<int>(ToLong(values["sample_rate"]));
+    info.audioBitRate = ToLong(values["bit_rate"]);
+    return info;
+}
+
+double Psnr(const std::string& encoded, const std::string& source, const std::string& rate,
+            int width, int height) {
+    const std::string size = std::to_string(width) + ":" + std::to_string(height);
+    const RunResult result =
+        Run({"ffmpeg", "-nostdin", "-hide_banner", "-i", "file:" + encoded, "-i", "file:" + source,
+             "-lavfi",
+             "[0:v]scale=" + size + ",fps=" + rate + ",setpts=PTS-STARTPTS[a];[1:v]fps=" + rate +
+                 ",setpts=PTS-STARTPTS[b];[a][b]psnr",
+             "-f", "null", "-"});
+    const size_t at = result.output.rfind("average:");
+    if (at == std::string::npos) {
+        return 0;
+    }
+    return std::strtod(result.output.c_str() + at + 8, nullptr);
+}
+
+bool DecodesCleanly(const std::string& path) {
+    const RunResult result = Run({"ffmpeg", "-nostdin", "-hide_banner", "-v", "error", "-i",
+                                  "file:" + path, "-f", "null", "-"});
+    return result.exitCode == 0 && result.output.empty();
+}
+
+std::vector<pid_t> ProcessesInGroup(pid_t pgid) {
+    return ScanProcesses(1, pgid);
+}
+std::vector<pid_t> ChildrenOf(pid_t ppid) {
+    return ScanProcesses(0, ppid);
+}
+
+std::string CommandName(pid_t pid) {
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
+}
+
+bool IsGone(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string content;
+    if (!std::getline(stat, content)) {
+        return true;
+    }
+    const size_t close = content.rfind(')');
+    return close != std::string::npos && content.compare(close + 2, 1, "Z") == 0;
+}
+
+bool WaitFor(const std::function<bool()>& cond, double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+std::string FrameRateWord(const std::string& toolOutput) {
+    std::istringstream lines(toolOutput);
+    std::string line;
+    while (std::getline(lines, line, '\n')) {
+        if (line.compare(0, 5, "VIDEO") != 0) {
+            continue;
+        }
+        std::istringstream words(line);
+        std::string word;
+        for (int i = 0; i < 5 && words >> word; ++i) {
+        }
+        return word;
+    }
+    return "";
+}
+
+bool HasAudioLine(const std::string& toolOutput) {
+    return toolOutput.compare(0, 5, "AUDIO") == 0 ||
+           toolOutput.find("\nAUDIO") != std::string::npos ||
+           toolOutput.find("\rAUDIO") != std::string::npos;
+}
+
+}  // namespace tooltest

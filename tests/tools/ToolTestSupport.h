@@ -1,0 +1,89 @@
+#pragma once
+
+// Running the slots and the media tools from tests, generating small clips, and measuring what
+// the slots wrote.
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tooltest {
+
+struct RunResult {
+    int exitCode = -1;   // 0..255, or 128 + n for a child killed by signal n
+    std::string output;  // standard output and error together
+};
+
+// Runs argv (argv[0] looked up on PATH unless it holds a "/") without a shell, in cwd if given.
+RunResult Run(const std::vector<std::string>& argv, const std::string& cwd = "");
+
+// Starts argv in a process group of its own, as the program starts its tools, with its output
+// discarded. Returns its pid (= the group id).
+pid_t StartInOwnGroup(const std::vector<std::string>& argv);
+
+// The slot file in the build's program folder ("mencoder.exe", "mkv/mkvmerge.exe").
+std::string Slot(const std::string& name);
+
+// A fresh folder, removed with everything in it at the end of the test.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }  // without a trailing "/"
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+// A test clip, generated once per build with ffmpeg and shared by all tests. Kinds:
+// "avi" (MPEG-4 Part 2 + MP3, written by ffmpeg's AVI muxer), "mkv" (H.264 + Vorbis),
+// "mp4" (H.264 + AAC), "ogm" (Theora + Vorbis in Ogg), "wmv" (WMV2 + WMA, 29.97 fps),
+// "mpg" (MPEG-2 + MP2), "noaudio" (MPEG-4 Part 2 AVI without audio), "dvd" (a DVD folder
+// authored by dvdauthor from "dvdsource"), "dvdsource" (its MPEG-2 PAL clip), "wav" (audio
+// only), "corrupt" (random bytes named .avi). The picture keeps changing its colours, so a
+// frozen picture scores far below a moving one.
+std::string Clip(const std::string& kind);
+
+struct MediaInfo {
+    std::string videoCodec;
+    std::string frameRate;  // r_frame_rate, "25/1"
+    long frames = 0;        // decoded video frames
+    int width = 0;
+    int height = 0;
+    double duration = 0;         // of the video stream, as its timestamps say
+    double nominalDuration = 0;  // frames / frame rate
+    std::string audioCodec;      // empty without audio
+    int channels = 0;
+    int sampleRate = 0;
+    long audioBitRate = 0;
+};
+MediaInfo Probe(const std::string& path);
+
+// Mean PSNR (dB) of the video of `encoded` against `source`, both resampled to `rate` so that
+// frames are compared by time; the encoded picture is scaled to the source's size.
+double Psnr(const std::string& encoded, const std::string& source, const std::string& rate,
+            int width, int height);
+
+// Whether ffmpeg decodes every stream of the file without a single error message.
+bool DecodesCleanly(const std::string& path);
+
+// Processes whose process group is pgid / whose parent is ppid (zombies excluded).
+std::vector<pid_t> ProcessesInGroup(pid_t pgid);
+std::vector<pid_t> ChildrenOf(pid_t ppid);
+std::string CommandName(pid_t pid);  // /proc/<pid>/comm, "" when gone
+bool IsGone(pid_t pid);              // no such process, or a zombie
+
+// Polls cond every 20 ms until it holds or `seconds` have passed.
+bool WaitFor(const std::function<bool()>& cond, double seconds = 20.0);
+
+// Frame rate in the way the program reads it: the fifth word of the first line beginning
+// "VIDEO", after every two blanks were made one.
+std::string FrameRateWord(const std::string& toolOutput);
+bool HasAudioLine(const std::string& toolOutput);
+
+}  // namespace tooltest
