@@ -47,6 +47,24 @@ std::function<void()>& StartHook() {
     return hook;
 }
 
+// One step of waiting for the other thread of a hand-over: a few microseconds of busy waiting
+// (it answers that fast while both run), then yielding, in case both share one core. False once
+// `limit` has passed since `start`.
+bool SpinOnce(Clock::time_point start, std::chrono::microseconds limit) {
+    const auto waited = Clock::now() - start;
+    if (waited >= limit) {
+        return false;
+    }
+    if (waited < std::chrono::microseconds(3)) {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    } else {
+        std::this_thread::yield();
+    }
+    return true;
+}
+
 std::string ErrnoText(int error) {
     return std::strerror(error);
 }
@@ -181,10 +199,9 @@ void ApplyPendingLines(const std::shared_ptr<TDosRun>& runRef) {
             }
             if (more) {
                 // The worker is already splitting the next line of the same read.
-                const auto spinUntil = Clock::now() + std::chrono::microseconds(200);
+                const auto start = Clock::now();
                 while (run.posted.load(std::memory_order_acquire) == posted &&
-                       !run.released.load() && Clock::now() < spinUntil) {
-                    std::this_thread::yield();
+                       !run.released.load() && SpinOnce(start, std::chrono::microseconds(200))) {
                 }
                 continue;
             }
@@ -693,13 +710,17 @@ void TDosThread::DeliverLine(TDosRun& run, const std::string& line, TOutputType 
     if (seq == 0) {
         return;
     }
-    // Wait until the command's thread has applied the line, or the command has let us go.
+    // Wait until the command's thread has applied the line, or the command has let us go. While
+    // it drains a burst it answers within microseconds, so spin briefly before sleeping.
+    const auto start = Clock::now();
     for (;;) {
         const uint64_t applied = run.applied.load(std::memory_order_acquire);
         if (applied >= seq || run.released.load()) {
             return;
         }
-        run.applied.wait(applied);
+        if (!SpinOnce(start, std::chrono::microseconds(50))) {
+            run.applied.wait(applied);
+        }
     }
 }
 
