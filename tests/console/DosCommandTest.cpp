@@ -1,4 +1,5 @@
 #include <QCoreApplication>
+#include <QProcess>
 #include <QThread>
 
 #include <fcntl.h>
@@ -520,6 +521,24 @@ TEST_F(DosCommandTest, FinishedCommandCanRunAgain) {
     RunToEnd(command);
     EXPECT_EQ(command.CapturedLinesSnapshot(), (std::vector<std::string>{"2"}));
     EXPECT_EQ(command.ExitValue(), 2u);
+}
+
+TEST_F(DosCommandTest, ChildDoesNotOutliveTheProgram) {
+    QProcess program;
+    program.start(QStringLiteral(ORPHAN_DRIVER), {QString::fromStdString(kHelper)});
+    ASSERT_TRUE(program.waitForStarted(30000));
+    std::string output;
+    ASSERT_TRUE(WaitUntil([&] {
+        program.waitForReadyRead(10);
+        output += program.readAll().toStdString();
+        return output.find('\n') != std::string::npos;
+    }));
+    const pid_t child = NumberAfter({output}, "pid ");
+    ASSERT_GT(child, 0);
+    ASSERT_FALSE(ProcessGone(child));
+    kill(static_cast<pid_t>(program.processId()), SIGKILL);
+    ASSERT_TRUE(program.waitForFinished(30000));
+    EXPECT_TRUE(WaitUntil([&] { return ProcessGone(child); }));
 }
 
 // ---------------------------------------------------------------------------------------------
