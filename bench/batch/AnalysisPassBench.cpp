@@ -1,0 +1,129 @@
+// The analysis pass of a 20 s 640x480 clip with audio through RunTool and the real mencoder.exe
+// slot, against the same command line run by sh with its output to a file, in alternation.
+// RunTool starts its tools at nice 19 on purpose, so sh runs it both at normal priority and under
+// nice 19; the like-for-like ratio is the one against nice 19.
+// Target: RunTool / shell (median wall times) at most 1.03.
+//
+// Flags: --reps N (default 5), --slots DIR (default: the build's tool slots).
+#include <sys/stat.h>
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bench/batch/BenchSupport.h"
+#include "pipeline/AnalysisOutput.h"
+#include "pipeline/CommandLines.h"
+
+namespace {
+
+struct Variant {
+    const char* name;
+    std::vector<double> seconds;
+    std::vector<double> cpu;
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    const int reps = bench::Repetitions(argc, argv, 5);
+    const std::string slotFolder = bench::SlotFolder(argc, argv);
+    QTemporaryDir temp;
+    const std::string root = temp.path().toStdString();
+    const std::string clip = root + "/clip.mp4";
+    const std::string workFolder = root + "/tarnok/";
+    mkdir(workFolder.c_str(), 0700);
+
+    const std::string problem = bench::MakeClip(clip, 20, 640, 480);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "cannot make the clip: %s\n", problem.c_str());
+        return 1;
+    }
+    const std::string commandLine =
+        AnalysisPassCommand(slotFolder, workFolder,
+                            SourceArgument(clip, SourceKind::File, workFolder), EncodeSettings{});
+    const std::string shellLog = root + "/analysis.log";
+    const std::string script =
+        bench::ShellCommand(commandLine) + " > " + bench::ShellQuoted(shellLog) + " 2>&1";
+
+    std::printf("analysis pass of a 20 s 640x480 clip with audio, %d repetitions (load %s)\n", reps,
+                bench::LoadAverage().c_str());
+    std::printf("command line: %s\n", commandLine.c_str());
+
+    // One untimed run first, so that every timed run finds the clip and the tools in the cache.
+    bench::QuietHost host;
+    std::vector<std::string> output;
+    int result = RunTool(commandLine, host, output);
+    const auto frameRate = FrameRate(output);
+    std::printf("warm-up through RunTool: exit %d, %zu lines, frame rate %s, audio %s\n", result,
+                output.size(), frameRate ? frameRate->c_str() : "(none)",
+                HasAudio(output) ? "yes" : "no");
+    if (result != 0) {
+        return 1;
+    }
+
+    Variant runTool{"RunTool (tool at nice 19)", {}, {}};
+    Variant shell{"sh -c, normal priority", {}, {}};
+    Variant shellNice{"sh -c under nice 19", {}, {}};
+    std::vector<double> ownCpu;  // of this process (the window's side) during RunTool
+    for (int rep = 0; rep < reps; ++rep) {
+        // The order turns every round so that no variant always follows the same one.
+        for (int turn = 0; turn < 3; ++turn) {
+            const int which = (rep + turn) % 3;
+            if (which == 0) {
+                const double cpuBefore = bench::ChildrenCpuSeconds();
+                const double ownBefore = bench::OwnCpuSeconds();
+                const auto start = bench::Clock::now();
+                result = RunTool(commandLine, host, output);
+                runTool.seconds.push_back(bench::SecondsSince(start));
+                runTool.cpu.push_back(bench::ChildrenCpuSeconds() - cpuBefore);
+                ownCpu.push_back(bench::OwnCpuSeconds() - ownBefore);
+            } else {
+                Variant& variant = which == 1 ? shell : shellNice;
+                const bench::ChildResult child =
+                    bench::RunChild({"sh", "-c", script}, "/dev/null", which == 1 ? 0 : 19);
+                result = child.status;
+                variant.seconds.push_back(child.seconds);
+                variant.cpu.push_back(child.cpuSeconds);
+            }
+            if (result != 0) {
+                std::fprintf(stderr, "run failed with %d\n", result);
+                return 1;
+            }
+        }
+        std::printf("  round %d: RunTool %6.3f s   sh %6.3f s   sh nice 19 %6.3f s\n", rep + 1,
+                    runTool.seconds.back(), shell.seconds.back(), shellNice.seconds.back());
+    }
+
+    // What a call costs beyond the tool's own work: a tool that exits at once.
+    std::vector<double> callCost, forkCost;
+    for (int i = 0; i < 20; ++i) {
+        auto start = bench::Clock::now();
+        RunTool("\"/bin/true\"", host, output);
+        callCost.push_back(bench::SecondsSince(start));
+        forkCost.push_back(bench::RunChild({"/bin/true"}, "/dev/null", 19).seconds);
+    }
+
+    std::printf("load after the runs: %s\n", bench::LoadAverage().c_str());
+    std::printf(
+        "fixed cost of one call of a tool that exits at once: RunTool %.1f ms, "
+        "fork/exec/wait %.1f ms (medians of 20)\n",
+        1000 * bench::Median(callCost), 1000 * bench::Median(forkCost));
+    for (const Variant* variant : {&runTool, &shell, &shellNice}) {
+        std::printf("median %-28s %7.3f s  (fastest %.3f s, CPU %.3f s)\n", variant->name,
+                    bench::Median(variant->seconds), bench::Minimum(variant->seconds),
+                    bench::Median(variant->cpu));
+    }
+    std::printf("CPU of this process (event loop and reader thread) per RunTool run: %.3f s\n",
+                bench::Median(ownCpu));
+    const double mine = bench::Median(runTool.seconds);
+    const double fair = mine / bench::Median(shellNice.seconds);
+    std::printf("ratio RunTool / sh under nice 19 (same priority): %.3f\n", fair);
+    std::printf("ratio RunTool / sh at normal priority:            %.3f\n",
+                mine / bench::Median(shell.seconds));
+    std::printf("target: at most 1.03 at the same priority: %s\n",
+                bench::Verdict(fair <= 1.03).c_str());
+    return 0;
+}
