@@ -26,13 +26,15 @@ bool g_outputGone = false;
 
 constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
+// The tool is killed outright: ffmpeg, for one, only notes a SIGTERM and goes on waiting for
+// an input that does not come.
 void OnStopSignal(int sig) {
     if (g_stopSignal == 0) {
         g_stopSignal = sig;
     }
     const pid_t child = g_child;
     if (child > 0) {
-        kill(child, sig);
+        kill(child, SIGKILL);
     }
 }
 

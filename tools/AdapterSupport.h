@@ -26,8 +26,8 @@ void Report(const std::string& message);
 // Prints the problem and the usage text to standard error and exits with kUsageExit.
 [[noreturn]] void UsageError(const std::string& problem, const std::string& usage);
 
-// Stop requests (SIGTERM, SIGINT, SIGHUP) are passed on to the running tool; the adapter then
-// finishes its clean-up and exits with 128 + the signal number. SIGPIPE is ignored so that a
+// A stop request (SIGTERM, SIGINT, SIGHUP) kills the running tool; the adapter then finishes
+// its clean-up and exits with 128 + the signal number. SIGPIPE is ignored so that a
 // vanished reader never kills the adapter before its tool.
 void InstallStopHandling();
 // The stop signal received so far, or 0.

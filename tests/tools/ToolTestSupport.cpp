@@ -373,6 +373,13 @@ bool IsGone(pid_t pid) {
     return close != std::string::npos && content.compare(close + 2, 1, "Z") == 0;
 }
 
+bool WaitsForPipePartner(pid_t pid) {
+    std::ifstream wchan("/proc/" + std::to_string(pid) + "/wchan");
+    std::string name;
+    std::getline(wchan, name);
+    return name == "wait_for_partner";
+}
+
 bool WaitFor(const std::function<bool()>& cond, double seconds) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (!cond()) {

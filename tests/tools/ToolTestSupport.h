@@ -77,6 +77,8 @@ std::vector<pid_t> ProcessesInGroup(pid_t pgid);
 std::vector<pid_t> ChildrenOf(pid_t ppid);
 std::string CommandName(pid_t pid);  // /proc/<pid>/comm, "" when gone
 bool IsGone(pid_t pid);              // no such process, or a zombie
+// Whether the process sleeps in the kernel waiting for the other end of a named pipe to open.
+bool WaitsForPipePartner(pid_t pid);
 
 // Polls cond every 20 ms until it holds or `seconds` have passed.
 bool WaitFor(const std::function<bool()>& cond, double seconds = 20.0);
