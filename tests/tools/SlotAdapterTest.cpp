@@ -46,25 +46,24 @@ TEST(Mp4BoxSlot, TrustsTheStreamsOwnTimingOverAnyRateItIsGiven) {
         {"-fps", "29.970"}, {"-fps", "1)"}, {"-fps", "1000.000"}, {"-fps", "[FPS]"}, {"-fps"}, {}};
     for (const auto& fps : fpsWords) {
         SCOPED_TRACE(::testing::PrintToString(fps));
-        for (bool withAudio : {false, true}) {
-            const std::string target = dir / "out.mp4";
-            std::vector<std::string> argv = {Slot("MP4Box.exe"), "-tmp", dir.path() + "/", "-add",
-                                             stream};
-            argv.insert(argv.end(), fps.begin(), fps.end());
-            argv.insert(argv.end(), {"-new", target});
-            if (withAudio) {
-                argv.insert(argv.end(), {"-add", aac});
-            }
-            const RunResult merge = tooltest::Run(argv);
-            ASSERT_EQ(merge.exitCode, 0) << merge.output;
-            const tooltest::MediaInfo out = Probe(target);
-            EXPECT_EQ(out.videoCodec, "h264");
-            EXPECT_EQ(out.frameRate, "30000/1001");
-            EXPECT_EQ(out.frames, 60);
-            EXPECT_NEAR(out.duration, 2.002, 0.001);
-            EXPECT_EQ(out.audioCodec, withAudio ? "aac" : "");
-            fs::remove(target);
+        const bool withAudio = fps.size() == 2 && fps[1] == "1)";
+        const std::string target = dir / "out.mp4";
+        std::vector<std::string> argv = {Slot("MP4Box.exe"), "-tmp", dir.path() + "/", "-add",
+                                         stream};
+        argv.insert(argv.end(), fps.begin(), fps.end());
+        argv.insert(argv.end(), {"-new", target});
+        if (withAudio) {
+            argv.insert(argv.end(), {"-add", aac});
         }
+        const RunResult merge = tooltest::Run(argv);
+        ASSERT_EQ(merge.exitCode, 0) << merge.output;
+        const tooltest::MediaInfo out = Probe(target);
+        EXPECT_EQ(out.videoCodec, "h264");
+        EXPECT_EQ(out.frameRate, "30000/1001");
+        EXPECT_EQ(out.frames, 60);
+        EXPECT_NEAR(out.duration, 2.002, 0.001);
+        EXPECT_EQ(out.audioCodec, withAudio ? "aac" : "");
+        fs::remove(target);
     }
     // Nothing of the temporary Matroska file is left in the -tmp folder.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);

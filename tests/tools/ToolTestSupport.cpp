@@ -299,10 +299,10 @@ std::string Clip(const std::string& kind) {
 
 MediaInfo Probe(const std::string& path) {
     MediaInfo info;
-    const RunResult video =
-        Run({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
-             "stream=codec_name,r_frame_rate,nb_read_frames,width,height,duration", "-of",
-             "default=noprint_wrappers=1", "file:" + path});
+    const RunResult video = Run(
+        {"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+         "stream=codec_name,r_frame_rate,nb_read_frames,width,height,duration:stream_tags=DURATION",
+         "-of", "default=noprint_wrappers=1", "file:" + path});
     auto values = KeyValues(video.output);
     info.videoCodec = values["codec_name"];
     info.frameRate = values["r_frame_rate"];
@@ -310,6 +310,13 @@ MediaInfo Probe(const std::string& path) {
     info.width = static_cast<int>(ToLong(values["width"]));
     info.height = static_cast<int>(ToLong(values["height"]));
     info.duration = std::strtod(values["duration"].c_str(), nullptr);
+    // Matroska keeps it in a tag, "00:00:02.000000000".
+    const std::string tag = values["TAG:DURATION"];
+    if (info.duration <= 0 && tag.size() > 6) {
+        info.duration = std::strtod(tag.c_str(), nullptr) * 3600 +
+                        std::strtod(tag.c_str() + 3, nullptr) * 60 +
+                        std::strtod(tag.c_str() + 6, nullptr);
+    }
     const size_t slash = info.frameRate.find('/');
     if (slash != std::string::npos) {
         const double rate = std::strtod(info.frameRate.c_str(), nullptr) /

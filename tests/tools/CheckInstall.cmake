@@ -1,0 +1,22 @@
+# Installs the tool slots into a scratch prefix and checks that every slot lands in the one
+# program folder: the adapters as programs, mplayer and mkvmerge as links to Debian's tools.
+set(prefix ${SCRATCH}/prefix)
+file(REMOVE_RECURSE ${prefix})
+execute_process(
+    COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --component tool_slots --prefix ${prefix}
+    RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+set(folder ${prefix}/${INSTALL_DIR})
+foreach(program mencoder.exe MP4Box.exe enhAacPlusEnc.exe)
+    if(NOT EXISTS ${folder}/${program} OR IS_SYMLINK ${folder}/${program})
+        message(FATAL_ERROR "${program} is not installed in ${folder}")
+    endif()
+endforeach()
+foreach(link mplayer.exe mkv/mkvmerge.exe)
+    if(NOT IS_SYMLINK ${folder}/${link} OR NOT EXISTS ${folder}/${link})
+        message(FATAL_ERROR "${link} is not a working link in ${folder}")
+    endif()
+endforeach()
+file(REMOVE_RECURSE ${prefix})
