@@ -1,0 +1,234 @@
+// Real encodes: clips made with ffmpeg, queued in the window and encoded with the real tool
+// slots by pressing Start.
+#include <signal.h>
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+
+#include "../app/AppTestSupport.h"
+#include "../tools/ToolTestSupport.h"
+
+namespace fs = std::filesystem;
+using tooltest::Clip;
+using tooltest::MediaInfo;
+using tooltest::Probe;
+
+namespace {
+
+double Rate(const std::string& fraction) {
+    const size_t slash = fraction.find('/');
+    const double denominator =
+        slash == std::string::npos ? 1 : std::strtod(fraction.c_str() + slash + 1, nullptr);
+    return denominator > 0 ? std::strtod(fraction.c_str(), nullptr) / denominator : 0;
+}
+
+// Frames over frame rate: container durations of ASF and AVI sources include audio preroll.
+double Duration(const MediaInfo& info) {
+    return info.nominalDuration > 0 ? info.nominalDuration : info.duration;
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+class EncodeTest : public WindowTest {
+  protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        Window->AppDir = std::string(QUINTARO_BIN_DIR) + "/";
+        fs::create_directories(Sources());
+        fs::create_directories(Outputs());
+        fs::create_directories(TempPath("temp"));
+        const char* temp = std::getenv("TEMP");
+        savedTemp_ = temp ? std::optional<std::string>(temp) : std::nullopt;
+        setenv("TEMP", TempPath("temp").c_str(), 1);
+        Window->txtOutput->setText(QString::fromStdString(Outputs()));
+    }
+
+    void TearDown() override {
+        if (savedTemp_) {
+            setenv("TEMP", savedTemp_->c_str(), 1);
+        } else {
+            unsetenv("TEMP");
+        }
+    }
+
+    std::string Sources() const { return TempPath("sources"); }
+    std::string Outputs() const { return TempPath("out"); }
+    std::string Output(const std::string& name) const { return Outputs() + "/" + name; }
+
+    // Copies a generated clip (or DVD folder) under a name of the test's choosing and queues it.
+    std::string Queue(const std::string& kind, const std::string& name) {
+        const std::string path = Sources() + "/" + name;
+        fs::copy(Clip(kind), path, fs::copy_options::recursive);
+        Window->AddQueueEntry(path);
+        return path;
+    }
+
+    void Start() { Window->btnStart->click(); }
+
+    void Check(QCheckBox* box) { box->setChecked(true); }
+
+    // The output is H.264 (with AAC when the source has audio) and follows the source: same
+    // frame rate, frame count and duration within 2%, a clean decode, and a picture that
+    // tracks the source's.
+    void ExpectFollowsSource(const std::string& output, const std::string& source, bool audio) {
+        SCOPED_TRACE(output);
+        ASSERT_TRUE(fs::exists(output));
+        const MediaInfo out = Probe(output);
+        const MediaInfo in = Probe(source);
+        EXPECT_EQ(out.videoCodec, "h264");
+        EXPECT_EQ(out.audioCodec, audio ? "aac" : "");
+        EXPECT_NEAR(Rate(out.frameRate), Rate(in.frameRate), 0.01);
+        EXPECT_NEAR(static_cast<double>(out.frames), static_cast<double>(in.frames),
+                    0.02 * static_cast<double>(in.frames) + 0.5);
+        EXPECT_NEAR(Duration(out), Duration(in), 0.02 * Duration(in) + 0.001);
+        EXPECT_TRUE(tooltest::DecodesCleanly(output));
+        EXPECT_GE(tooltest::Psnr(output, source, in.frameRate, in.width, in.height), 20.0);
+    }
+
+    bool LogHas(const std::string& tail) const {
+        for (const std::string& line : Window->LogLines()) {
+            if (EndsWith(line, tail)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+  private:
+    std::optional<std::string> savedTemp_;
+};
+
+}  // namespace
+
+TEST_F(EncodeTest, EveryKindOfSourceEncodesAndBadOnesFail) {
+    const std::string avi = Queue("avi", "clip avi.avi");
+    const std::string mkv = Queue("mkv", "clip mkv.mkv");
+    const std::string wav = Queue("wav", "sound only.wav");
+    const std::string mp4 = Queue("mp4", "clip mp4.mp4");
+    const std::string corrupt = Queue("corrupt", "broken.avi");
+    const std::string ogm = Queue("ogm", "clip ogm.ogm");
+    const std::string wmv = Queue("wmv", "clip wmv.wmv");
+    const std::string mpg = Queue("mpg", "clip mpg.mpg");
+    const std::string dvd = Queue("dvd", "MY DVD");
+    const std::string silent = Queue("noaudio", "silent.avi");
+    const std::string odd = Queue("avi", "-odd $name `with` ünïcode.avi");
+    Start();
+
+    EXPECT_EQ(Statuses(),
+              (std::vector<std::string>{"done", "done", "error", "done", "error", "done", "done",
+                                        "done", "done", "done", "done", ""}));
+    EXPECT_TRUE(LogHas("] >> Errors in source. File is corrupt."));
+    EXPECT_TRUE(LogHas("] > Running video analysis... error #-2"));
+    EXPECT_TRUE(LogHas("] Encoding DVD: MY DVD"));
+    EXPECT_TRUE(LogHas("] > Converting to Matroska... done!"));
+    EXPECT_TRUE(LogHas("] > Merging video to MP4... done."));  // the silent source
+
+    ExpectFollowsSource(Output("clip avi.mp4"), avi, true);
+    ExpectFollowsSource(Output("clip mkv.mp4"), mkv, true);
+    ExpectFollowsSource(Output("clip mp4.mp4"), mp4, true);
+    ExpectFollowsSource(Output("clip ogm.mp4"), ogm, true);
+    ExpectFollowsSource(Output("clip wmv.mp4"), wmv, true);
+    ExpectFollowsSource(Output("clip mpg.mp4"), mpg, true);
+    ExpectFollowsSource(Output("dvdout.mp4"), Clip("dvdsource"), true);
+    ExpectFollowsSource(Output("silent.mp4"), silent, false);
+    ExpectFollowsSource(Output("-odd $name `with` ünïcode.mp4"), odd, true);
+    EXPECT_FALSE(fs::exists(Output("sound only.mp4")));
+    EXPECT_FALSE(fs::exists(Output("broken.mp4")));
+
+    // Nothing of the run is left behind but the outputs.
+    for (const char* name : {"video.264", "audio.wav", "audio.mp4", "source.mkv", "divx2pass.log",
+                             "divx2pass.log.mbtree"}) {
+        EXPECT_FALSE(fs::exists(TempPath("temp/tarnok/") + name)) << name;
+    }
+    EXPECT_FALSE(fs::exists(Output("divx2pass.log")));
+}
+
+TEST_F(EncodeTest, MkvOutput) {
+    const std::string mkv = Queue("mkv", "to matroska.mkv");
+    Window->cboOutput->setCurrentIndex(1);
+    Start();
+    EXPECT_EQ(Statuses(), (std::vector<std::string>{"done", ""}));
+    EXPECT_TRUE(LogHas("] > Merging temporary MP4 to final MKV... done."));
+    ExpectFollowsSource(Output("to matroska.mkv"), mkv, true);
+    EXPECT_FALSE(fs::exists(TempPath("temp/tarnok/tempout.mp4")));
+}
+
+TEST_F(EncodeTest, EveryFilterWithEachFrameItem) {
+    for (int frame : {0, 1}) {
+        SCOPED_TRACE(frame);
+        const std::string name = "filtered " + std::to_string(frame);
+        const std::string avi = Queue("avi", name + ".avi");
+        for (QCheckBox* box : {Window->chkDeInt, Window->chkFResize, Window->chkFDenoise,
+                               Window->chkFSharpen, Window->chkFPP, Window->chkFLevel}) {
+            Check(box);
+        }
+        Window->cboFDeInt->setCurrentIndex(frame);
+        Window->cboFResize->setCurrentText("320:240");
+        Start();
+        EXPECT_EQ(Window->RowStatus(Window->QueueRowCount() - 2), "done");
+        ExpectFollowsSource(Output(name + ".mp4"), avi, true);
+        EXPECT_EQ(Probe(Output(name + ".mp4")).width, 320);
+    }
+}
+
+TEST_F(EncodeTest, AudioSettings) {
+    const std::string resampled = Queue("avi", "resampled.avi");
+    Check(Window->chkFSample);
+    Window->cboFSample->setCurrentIndex(1);
+    Start();
+    ExpectFollowsSource(Output("resampled.mp4"), resampled, true);
+    EXPECT_EQ(Probe(Output("resampled.mp4")).sampleRate, 48000);
+    EXPECT_EQ(Probe(Output("resampled.mp4")).channels, 2);
+
+    const std::string mono = Queue("avi", "mono he.avi");
+    Window->chkFSample->setChecked(false);
+    Window->chkStereo->setChecked(false);
+    Window->cboAQuality->setCurrentIndex(4);
+    Start();
+    ExpectFollowsSource(Output("mono he.mp4"), mono, true);
+    EXPECT_EQ(Probe(Output("mono he.mp4")).channels, 1);
+    EXPECT_EQ(Statuses(), (std::vector<std::string>{"done", "done", ""}));
+}
+
+TEST_F(EncodeTest, StopDuringTheEncodingPassLeavesNoToolRunning) {
+    // Long enough that the encoding pass is still running when Stop is pressed.
+    const std::string source = Sources() + "/long clip.avi";
+    ASSERT_EQ(tooltest::Run({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                             "testsrc=size=640x480:rate=25:duration=60", "-c:v", "mpeg4", "-q:v",
+                             "5", source})
+                  .exitCode,
+              0);
+    Window->AddQueueEntry(source);
+    auto* timer = new QTimer(Window.get());
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [this, timer] {
+        const std::vector<std::string> log = Window->LogLines();
+        if (!log.empty() && EndsWith(log.back(), "> Running video encoding...") &&
+            !Window->txtLogEncoder->text().isEmpty()) {
+            timer->stop();
+            Window->btnStop->click();
+        }
+    });
+    timer->start();
+    Start();
+
+    EXPECT_EQ(Statuses(), (std::vector<std::string>{"ready", ""}));
+    EXPECT_TRUE(EndsWith(Window->LogLines().back(), "> Running video encoding... error #-1"));
+    // No tool of the job is left: every one of them had the source or the work folder in its
+    // command line.
+    EXPECT_TRUE(tooltest::WaitFor(
+        [&] {
+            return tooltest::Run({"pgrep", "-f", TempPath("")}).exitCode == 1;
+        },
+        10));
+}
