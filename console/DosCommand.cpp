@@ -70,6 +70,7 @@ void TDosCommand::Execute() {
     if (commandLine_.empty()) {
         return;
     }
+    EnsureErrorRelay();  // the application may have been created after this command
     Stop();
     // The old worker never reaches this command again: not its lines, not its status.
     Sever();
@@ -137,6 +138,7 @@ void TDosCommand::AddInput(std::string entry) {
 }
 
 void TDosCommand::customEvent(QEvent* event) {
+    AcceptEvent(event);
     switch (static_cast<int>(event->type())) {
         case kApplyLinesEvent:
             if (run_) {

@@ -76,6 +76,21 @@ void CloseFd(int& fd) {
     }
 }
 
+}  // namespace
+
+void PostEvent(QObject* receiver, int type) {
+    auto* event = new QEvent(static_cast<QEvent::Type>(type));
+    QUINTARO_TSAN_RELEASE(event);
+    QCoreApplication::postEvent(receiver, event);
+}
+
+void AcceptEvent(QEvent* event) {
+    QUINTARO_TSAN_ACQUIRE(event);
+    (void)event;
+}
+
+namespace {
+
 // Runs `f` on the command while the run is linked to it; false once severed.
 template <typename F>
 bool WithCommand(TDosRun& run, F&& f) {
@@ -88,9 +103,7 @@ bool WithCommand(TDosRun& run, F&& f) {
 }
 
 void PostToCommand(TDosRun& run, int type) {
-    WithCommand(run, [type](TDosCommand& command) {
-        QCoreApplication::postEvent(&command, new QEvent(static_cast<QEvent::Type>(type)));
-    });
+    WithCommand(run, [type](TDosCommand& command) { PostEvent(&command, type); });
 }
 
 }  // namespace
@@ -193,8 +206,7 @@ void ApplyPendingLines(const std::shared_ptr<TDosRun>& runRef) {
             }
             if (Clock::now() > deadline) {
                 // Yield to the other events; the request stays ours, so post it again.
-                QCoreApplication::postEvent(
-                    run.command, new QEvent(static_cast<QEvent::Type>(kApplyLinesEvent)));
+                PostEvent(run.command, kApplyLinesEvent);
                 return;
             }
             if (more) {
@@ -257,7 +269,8 @@ TErrorRelay::~TErrorRelay() {
     }
 }
 
-void TErrorRelay::customEvent(QEvent*) {
+void TErrorRelay::customEvent(QEvent* event) {
+    AcceptEvent(event);
     for (;;) {
         std::string message;
         {
@@ -301,7 +314,7 @@ void ReportRunError(const std::string& text) {
     std::lock_guard<std::mutex> lock(ErrorMutex());
     if (Relay()) {
         PendingErrors().push_back(message);
-        QCoreApplication::postEvent(Relay(), new QEvent(QEvent::User));
+        PostEvent(Relay(), QEvent::User);
     } else {
         fprintf(stderr, "%s\n", message.c_str());
     }
@@ -494,7 +507,7 @@ void TDosThread::Body(TDosRun& run, RunState& st) {
     // The counters restart here as well, so that this pass never sees the last run's seconds.
     WithCommand(run, [&run](TDosCommand& c) {
         run.watchdog->ResetCounters();
-        QCoreApplication::postEvent(&c, new QEvent(static_cast<QEvent::Type>(kArmWatchdogEvent)));
+        PostEvent(&c, kArmWatchdogEvent);
     });
     st.exitCode = kStillActive;
     SetRunStatus(run, st, 6);
@@ -700,8 +713,7 @@ void TDosThread::DeliverLine(TDosRun& run, const std::string& line, TOutputType 
             seq = run.posted.load(std::memory_order_relaxed) + 1;
             run.posted.store(seq, std::memory_order_release);
             if (!run.applyRequested.exchange(true)) {
-                QCoreApplication::postEvent(
-                    &c, new QEvent(static_cast<QEvent::Type>(kApplyLinesEvent)));
+                PostEvent(&c, kApplyLinesEvent);
             }
         });
     } catch (...) {

@@ -1,6 +1,7 @@
 // The worker behind one run of a TDosCommand, and the state the two share.
 #pragma once
 
+#include <QEvent>
 #include <QThread>
 
 #include <sys/types.h>
@@ -103,6 +104,11 @@ class TDosThread : public QThread {
 constexpr int kApplyLinesEvent = 1000 + 1;  // QEvent::User + 1
 constexpr int kArmWatchdogEvent = 1000 + 2;
 constexpr int kDisarmWatchdogEvent = 1000 + 3;
+
+// Posts a data-less event of `type` to `receiver`; pair with AcceptEvent in the handler.
+void PostEvent(QObject* receiver, int type);
+// Makes the event's making visible to ThreadSanitizer on the receiving thread.
+void AcceptEvent(QEvent* event);
 
 // Makes sure worker errors can reach the main thread (called where commands are created).
 void EnsureErrorRelay();

@@ -2,6 +2,8 @@
 // tests kill it to see that the child does not outlive it.
 #include <QCoreApplication>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 
@@ -12,6 +14,8 @@ int main(int argc, char** argv) {
     if (argc < 2) {
         return 2;
     }
+    std::printf("driver %d\n", static_cast<int>(getpid()));
+    std::fflush(stdout);
     TDosCommand command;
     command.SetCommandLine("\"" + std::string(argv[1]) + "\" p s:60000");
     command.SetOnNewLine([](TDosCommand*, std::string line, TOutputType) {
