@@ -134,10 +134,10 @@ MencoderPlan PlanMencoder(const std::vector<std::string>& args) {
     }
 
     plan.argv.push_back("mencoder");
-    // mencoder's own AVI and ASF demuxers freeze the picture of AVIs whose first video slot is
-    // empty and read ASF files as 1000 fps; libavformat reads both, and every other file type,
-    // correctly. DVD reading stays with mencoder's own stream layer.
-    if (!isUrl && !hasDemuxer) {
+    // mencoder's own demuxers freeze the picture of AVIs whose first video slot is empty, read
+    // ASF files as 1000 fps, and put the picture of a DVD a frame late; libavformat reads them,
+    // and the other file types, correctly. (DVD reading itself stays with mencoder's dvd://.)
+    if (!hasDemuxer) {
         plan.argv.insert(plan.argv.end(), {"-demuxer", "lavf"});
     }
     // "-mc 0" without "-noskip" drops or repeats frames around decoder delay (a frame lost and

@@ -76,9 +76,10 @@ TEST(MencoderCommand, PlansTheRealCommandLine) {
         // File: libavformat demuxer, no frame skipping, statistics beside the stream.
         {"/v/clip.avi -mc 0 " + tail,
          "mencoder -demuxer lavf -noskip -passlogfile /w/divx2pass.log /v/clip.avi -mc 0 " + tail},
-        // DVD: mencoder's own stream layer and demuxer.
         {"dvd://1 -dvd-device /v/DVD -mc 0 " + tail,
-         "mencoder -noskip -passlogfile /w/divx2pass.log dvd://1 -dvd-device /v/DVD -mc 0 " + tail},
+         "mencoder -demuxer lavf -noskip -passlogfile /w/divx2pass.log dvd://1 -dvd-device /v/DVD "
+         "-mc 0 " +
+             tail},
         // A relative name that looks like an option.
         {"-clip.avi " + tail,
          "mencoder -demuxer lavf -noskip -passlogfile /w/divx2pass.log ./-clip.avi " + tail},
