@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -124,4 +127,21 @@ std::string ReadFile(const std::string& path) {
 bool FileExists(const std::string& path) {
     struct stat info;
     return lstat(path.c_str(), &info) == 0;
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool NoProcessWith(const std::string& marker) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 5000) {
+        if (QProcess::execute("pgrep", {"-f", QString::fromStdString(marker)}) == 1) {
+            return true;
+        }
+        QThread::msleep(50);
+    }
+    return false;
 }

@@ -80,3 +80,6 @@ class StandInTools {
 
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
+bool EndsWith(const std::string& text, const std::string& tail);
+// True when no process whose command line holds the marker is left, within a few seconds.
+bool NoProcessWith(const std::string& marker);

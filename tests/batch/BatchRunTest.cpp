@@ -28,19 +28,6 @@ class BatchRunTest : public testing::Test {
     FakeHost host;
 };
 
-// True when no process whose command line holds the marker is left, within a few seconds.
-bool NoProcessWith(const std::string& marker) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 5000) {
-        if (QProcess::execute("pgrep", {"-f", QString::fromStdString(marker)}) == 1) {
-            return true;
-        }
-        QThread::msleep(50);
-    }
-    return false;
-}
-
 }  // namespace
 
 TEST_F(BatchRunTest, EmptyQueueOnlyLogs) {

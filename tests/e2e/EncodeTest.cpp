@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include "../app/AppTestSupport.h"
+#include "../batch/BatchFixture.h"
 #include "../tools/ToolTestSupport.h"
 
 namespace fs = std::filesystem;
@@ -32,11 +33,6 @@ double Rate(const std::string& fraction) {
 // Frames over frame rate: container durations of ASF and AVI sources include audio preroll.
 double Duration(const MediaInfo& info) {
     return info.nominalDuration > 0 ? info.nominalDuration : info.duration;
-}
-
-bool EndsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 class EncodeTest : public WindowTest {

@@ -40,23 +40,6 @@ class WindowRunTest : public WindowTest {
     StandInTools Tools;
 };
 
-bool EndsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-bool NoProcessWith(const std::string& marker) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 5000) {
-        if (QProcess::execute("pgrep", {"-f", QString::fromStdString(marker)}) == 1) {
-            return true;
-        }
-        QThread::msleep(50);
-    }
-    return false;
-}
-
 }  // namespace
 
 TEST_F(WindowRunTest, StartEncodesTheQueueAndLogsEachStage) {
