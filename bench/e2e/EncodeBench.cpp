@@ -8,7 +8,8 @@
 // priority and under nice 19, and the like-for-like ratios are those at nice 19.
 // Targets: Quintaro within 3% of the script, and no slower than HandBrakeCLI.
 //
-// Flags: --reps N (default 3), --size WxH (default 640x480), --slots DIR (default: the build's).
+// Flags: --reps N (default 3), --size WxH (default 640x480), --slots DIR (default: the build's),
+// --stages (instead: each stage through RunTool against sh, to see where the time goes).
 #include <sys/stat.h>
 #include <QApplication>
 #include <QFile>
@@ -37,6 +38,15 @@ struct Variant {
     std::vector<double> cpu;
     std::string failure;
 };
+
+bool HasFlag(int argc, char** argv, const std::string& flag) {
+    for (int i = 1; i < argc; ++i) {
+        if (flag == argv[i]) {
+            return true;
+        }
+    }
+    return false;
+}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream file(path);
@@ -81,6 +91,87 @@ std::string Describe(const std::string& path, const std::string& scratch) {
 std::string ScriptLine(const std::string& commandLine, const std::string& log, int code) {
     return bench::ShellCommand(commandLine) + " > " + bench::ShellQuoted(log) + " 2>&1 || exit " +
            std::to_string(code) + "\n";
+}
+
+// Progress goes to a shown window's progress field, as during a real run.
+class WindowHost : public ToolHost {
+  public:
+    explicit WindowHost(Tfmain& window) : window_(window) {}
+    bool StopRequested() const override { return false; }
+    void SetProgressText(const std::string& text) override { window_.SetProgressText(text); }
+
+  private:
+    Tfmain& window_;
+};
+
+struct StageLine {
+    std::string name;
+    std::string commandLine;
+};
+
+// --stages: where the time goes. Each stage of the job through RunTool with its progress shown
+// in a window (as during a real run), through RunTool with progress going nowhere, and through sh
+// under nice 19, in alternation, with the median of each.
+void CompareStages(const std::vector<StageLine>& stages, const std::string& logs, int reps) {
+    Tfmain window;
+    window.show();
+    QApplication::processEvents();
+    WindowHost windowHost(window);
+    bench::QuietHost quietHost;
+    const size_t count = stages.size();
+    enum { kWindow, kQuiet, kShell, kWays };
+    // [way][stage] -> seconds per repetition
+    std::vector<std::vector<std::vector<double>>> wall(kWays,
+                                                       std::vector<std::vector<double>>(count)),
+        toolCpu = wall, ownCpu = wall;
+    std::vector<double> lines(count);
+    for (int rep = 0; rep < reps; ++rep) {
+        for (int turn = 0; turn < kWays; ++turn) {
+            const int way = (rep + turn) % kWays;
+            for (size_t i = 0; i < count; ++i) {
+                const double cpuBefore = bench::ChildrenCpuSeconds();
+                const double ownBefore = bench::OwnCpuSeconds();
+                const auto start = bench::Clock::now();
+                if (way == kShell) {
+                    bench::RunChild({"sh", "-c",
+                                     bench::ShellCommand(stages[i].commandLine) + " > " +
+                                         bench::ShellQuoted(logs + "stage.log") + " 2>&1"},
+                                    "/dev/null", 19);
+                } else {
+                    std::vector<std::string> output;
+                    RunTool(stages[i].commandLine,
+                            way == kWindow ? static_cast<ToolHost&>(windowHost) : quietHost,
+                            output);
+                    lines[i] = static_cast<double>(output.size());
+                }
+                wall[way][i].push_back(bench::SecondsSince(start));
+                toolCpu[way][i].push_back(bench::ChildrenCpuSeconds() - cpuBefore);
+                ownCpu[way][i].push_back(bench::OwnCpuSeconds() - ownBefore);
+            }
+        }
+    }
+    std::printf("wall time (median), the tools' CPU and this process's CPU per stage:\n");
+    std::printf("%-17s %24s %24s %18s %6s\n", "stage", "RunTool + window", "RunTool, no window",
+                "sh under nice 19", "lines");
+    double total[kWays] = {0, 0, 0};
+    for (size_t i = 0; i < count; ++i) {
+        std::printf("%-17s", stages[i].name.c_str());
+        for (int way = 0; way < kWays; ++way) {
+            const double seconds = bench::Median(wall[way][i]);
+            total[way] += seconds;
+            if (way == kShell) {
+                std::printf("   %6.3f s (CPU %5.2f)", seconds, bench::Median(toolCpu[way][i]));
+            } else {
+                std::printf("   %6.3f s (CPU %5.2f+%4.2f)", seconds, bench::Median(toolCpu[way][i]),
+                            bench::Median(ownCpu[way][i]));
+            }
+        }
+        std::printf(" %6.0f\n", lines[i]);
+    }
+    std::printf("%-17s   %6.3f s %16s %6.3f s %16s %6.3f s\n", "sum of medians", total[kWindow], "",
+                total[kQuiet], "", total[kShell]);
+    std::printf("ratio to sh under nice 19: RunTool + window %.3f, RunTool without window %.3f\n",
+                total[kWindow] / total[kShell], total[kQuiet] / total[kShell]);
 }
 
 }  // namespace
@@ -159,12 +250,15 @@ int main(int argc, char* argv[]) {
     std::ofstream(scriptPath) << script;
 
     const std::string handbrakeOutput = root + "/out-handbrake/clip.mp4";
-    const std::vector<std::string> handbrake = {
-        "HandBrakeCLI", "-i",     clip, "-o",   handbrakeOutput,
-        "-f",           "av_mp4", "-e", "x264", "-b",
-        "268",          "-2",     "-T", "-x",   "ref=5:bframes=5:subme=6:me=umh:trellis=1",
-        "-E",           "av_aac", "-B", "32",   "--crop",
-        "0:0:0:0"};
+    // Explicit options, no preset: two passes with a turbo first pass, the same bitrate and x264
+    // options as the encoding pass, AAC at 32 kbit/s, no cropping.
+    std::vector<std::string> handbrake = {"HandBrakeCLI", "-i", clip, "-o", handbrakeOutput};
+    std::istringstream options(
+        "-f av_mp4 -e x264 -b 268 -2 -T -x ref=5:bframes=5:subme=6:me=umh:trellis=1 -E av_aac "
+        "-B 32 --crop 0:0:0:0");
+    for (std::string word; options >> word;) {
+        handbrake.push_back(word);
+    }
 
     std::printf("encoding a 20 s %s clip with audio, %d repetitions (load %s)\n", size.c_str(),
                 reps, bench::LoadAverage().c_str());
@@ -176,6 +270,16 @@ int main(int argc, char* argv[]) {
         std::printf(" %s", bench::ShellQuoted(word).c_str());
     }
     std::printf("\n");
+
+    if (HasFlag(argc, argv, "--stages")) {
+        CompareStages({{"analysis", job.AnalysisPass},
+                       {"encoding", job.EncodingPass},
+                       {"audio extraction", job.AudioExtraction},
+                       {"audio encoding", job.AudioEncoding},
+                       {"MP4 merge", merge}},
+                      logs, reps);
+        return 0;
+    }
 
     std::vector<Variant> variants = {
         {"Quintaro window (tools at nice 19)", root + "/out-window/clip.mp4", {}, {}, {}},
