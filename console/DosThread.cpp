@@ -157,39 +157,53 @@ std::vector<std::string> SplitText(const std::string& text) {
     return lines;
 }
 
-void ApplyLine(TDosRun& run, TDosCommand& command) {
-    const std::string line = run.pendingLine;
-    const TOutputType kind = run.pendingKind;
+// The steps of one delivery, in the order the worker's own hand-over of the line would take
+// them: capture, watchdog, then the display and the line handler.
+}  // namespace
+
+void TDosThread::ApplyDelivery(TDosRun& run, TDosCommand& command, TDelivery& d) {
+    try {
+        if (d.returnCode >= 0) {
+            command.outputReturnCode_.store(d.returnCode);
+        }
+        {
+            QWriteLocker lock(&command.linesLock_);
+            QUINTARO_TSAN_ACQUIRE(&command.linesLock_);
+            command.capturedLines_.push_back(d.line);
+            QUINTARO_TSAN_RELEASE(&command.linesLock_);
+        }
+        run.watchdog->NoteOutput();
+    } catch (...) {
+        // A line that cannot be stored is lost; the run goes on.
+    }
     try {
         if (std::vector<std::string>* display = command.DisplayLines()) {
             if (display->empty()) {
-                if (kind == otBeginningOfLine) {
-                    *display = SplitText(line);
+                if (d.kind == otBeginningOfLine) {
+                    *display = SplitText(d.line);
                 } else {
-                    display->push_back(line);
+                    display->push_back(d.line);
                 }
             } else if (run.lineOpen) {
-                display->back() = line;
+                display->back() = d.line;
             } else {
-                display->push_back(line);
+                display->push_back(d.line);
             }
         }
-        run.lineOpen = kind == otBeginningOfLine;
+        run.lineOpen = d.kind == otBeginningOfLine;
         if (run.onNewLine) {
-            run.onNewLine(&command, line, kind);
+            run.onNewLine(&command, std::move(d.line), d.kind);
         }
     } catch (...) {
         // A failing display or handler costs that line only; the run goes on.
     }
 }
 
-}  // namespace
-
 void ApplyPendingLines(const std::shared_ptr<TDosRun>& runRef) {
     // Keep the run alive: a handler may destroy the command, and with it the command's reference.
     std::shared_ptr<TDosRun> keep = runRef;
     TDosRun& run = *keep;
-    // One event lets through the whole of one read, but not for long enough to freeze the window.
+    // One event delivers a whole read, but not for long enough to freeze the window.
     const auto deadline = Clock::now() + std::chrono::milliseconds(5);
     for (;;) {
         if (!run.command || run.released.load()) {
@@ -197,30 +211,32 @@ void ApplyPendingLines(const std::shared_ptr<TDosRun>& runRef) {
         }
         const uint64_t posted = run.posted.load(std::memory_order_acquire);
         if (posted != run.applied.load(std::memory_order_relaxed)) {
-            const bool more = run.moreComing.load(std::memory_order_relaxed);
-            ApplyLine(run, *run.command);
+            while (run.batchNext < run.batch.size()) {
+                TDelivery& d = run.batch[run.batchNext];
+                // A stop asked for while the line before was handed over ends the worker's walk
+                // at the next byte.
+                if (d.droppable && run.terminate.load()) {
+                    run.droppedAt = static_cast<long>(run.batchNext);
+                    break;
+                }
+                ++run.batchNext;
+                TDosThread::ApplyDelivery(run, *run.command, d);
+                if (!run.command) {
+                    return;  // the handler destroyed or restarted the command
+                }
+                if (run.batchNext < run.batch.size() && Clock::now() > deadline) {
+                    // Let the other events through; the request stays ours, so post it again.
+                    PostEvent(run.command, kApplyLinesEvent);
+                    return;
+                }
+            }
             run.applied.store(posted, std::memory_order_release);
             run.applied.notify_all();
-            if (!run.command) {
-                return;  // the handler destroyed or restarted the command
-            }
-            if (Clock::now() > deadline) {
-                // Yield to the other events; the request stays ours, so post it again.
-                PostEvent(run.command, kApplyLinesEvent);
-                return;
-            }
-            if (more) {
-                // The worker is already splitting the next line of the same read.
-                const auto start = Clock::now();
-                while (run.posted.load(std::memory_order_acquire) == posted &&
-                       !run.released.load() && SpinOnce(start, std::chrono::microseconds(200))) {
-                }
-                continue;
-            }
+            continue;
         }
         run.applyRequested.store(false);
         if (run.posted.load() != run.applied.load() && !run.applyRequested.exchange(true)) {
-            continue;  // a line arrived after the check: still ours to apply
+            continue;  // a batch arrived after the check: still ours to deliver
         }
         return;
     }
@@ -518,7 +534,7 @@ void TDosThread::Body(TDosRun& run, RunState& st) {
     PollLoop(run, st);
 
     if (!st.unfinished.empty()) {
-        DeliverLine(run, st.unfinished, otBeginningOfLine, false);
+        DeliverLine(run, st.unfinished, otBeginningOfLine);
     }
 }
 
@@ -613,7 +629,8 @@ void TDosThread::OutputStep(TDosRun& run, RunState& st, size_t waiting) {
 }
 
 void TDosThread::Split(TDosRun& run, RunState& st, const char* bytes, size_t count) {
-    std::string current = std::move(st.unfinished);
+    std::vector<TDelivery> batch;
+    std::string current = st.unfinished;
     size_t i = 0;
     char last = 0;
     bool walked = false;
@@ -633,20 +650,29 @@ void TDosThread::Split(TDosRun& run, RunState& st, const char* bytes, size_t cou
                 rc = rcCRLF;
             }
             ++i;
-            WithCommand(run, [rc](TDosCommand& cmd) { cmd.outputReturnCode_.store(rc); });
-            DeliverLine(run, current, otEntireLine, i < count);
+            batch.push_back({std::move(current), otEntireLine, rc, !batch.empty()});
             current.clear();
         } else {
-            current += c;
-            ++i;
+            // Copy the run of ordinary bytes at once.
+            size_t end = i + 1;
+            while (end < count && bytes[end] != 0 && bytes[end] != '\n' && bytes[end] != '\r') {
+                ++end;
+            }
+            current.append(bytes + i, end - i);
+            last = bytes[end - 1];
+            i = end;
         }
     }
     if (walked) {
         st.crAtEnd = last == '\r';
     }
+    if (!current.empty()) {
+        batch.push_back({current, otBeginningOfLine, -1, !batch.empty()});
+    }
     st.unfinished = std::move(current);
-    if (!st.unfinished.empty()) {
-        DeliverLine(run, st.unfinished, otBeginningOfLine, false);
+    if (!batch.empty() && HandOver(run, std::move(batch)) >= 0) {
+        // Stopped right after a line end: nothing of the rest was gathered.
+        st.unfinished.clear();
     }
 }
 
@@ -681,10 +707,10 @@ void TDosThread::InputStep(TDosRun& run, RunState& st) {
         if (echo) {
             st.unfinished = run.lineOpen ? st.unfinished + entry : entry;
             if (!entry.empty() && entry.back() == '\n') {
-                DeliverLine(run, st.unfinished, otEntireLine, false);
+                DeliverLine(run, st.unfinished, otEntireLine);
                 st.unfinished.clear();
             } else {
-                DeliverLine(run, st.unfinished, otBeginningOfLine, false);
+                DeliverLine(run, st.unfinished, otBeginningOfLine);
             }
         }
         WithCommand(run, [](TDosCommand& c) {
@@ -696,39 +722,37 @@ void TDosThread::InputStep(TDosRun& run, RunState& st) {
     }
 }
 
-void TDosThread::DeliverLine(TDosRun& run, const std::string& line, TOutputType kind, bool more) {
+void TDosThread::DeliverLine(TDosRun& run, const std::string& line, TOutputType kind) {
+    std::vector<TDelivery> batch;
+    batch.push_back({line, kind, -1, false});
+    HandOver(run, std::move(batch));
+}
+
+long TDosThread::HandOver(TDosRun& run, std::vector<TDelivery>&& batch) {
     uint64_t seq = 0;
-    try {
-        WithCommand(run, [&](TDosCommand& c) {
-            {
-                QWriteLocker lock(&c.linesLock_);
-                QUINTARO_TSAN_ACQUIRE(&c.linesLock_);
-                c.capturedLines_.push_back(line);
-                QUINTARO_TSAN_RELEASE(&c.linesLock_);
-            }
-            run.watchdog->NoteOutput();
-            run.pendingLine = line;
-            run.pendingKind = kind;
-            run.moreComing.store(more, std::memory_order_relaxed);
-            seq = run.posted.load(std::memory_order_relaxed) + 1;
-            run.posted.store(seq, std::memory_order_release);
-            if (!run.applyRequested.exchange(true)) {
-                PostEvent(&c, kApplyLinesEvent);
-            }
-        });
-    } catch (...) {
-        // A line that cannot be stored is lost; the run goes on.
-    }
+    WithCommand(run, [&](TDosCommand& c) {
+        run.batch = std::move(batch);
+        run.batchNext = 0;
+        run.droppedAt = -1;
+        seq = run.posted.load(std::memory_order_relaxed) + 1;
+        run.posted.store(seq, std::memory_order_release);
+        if (!run.applyRequested.exchange(true)) {
+            PostEvent(&c, kApplyLinesEvent);
+        }
+    });
     if (seq == 0) {
-        return;
+        return -1;
     }
-    // Wait until the command's thread has applied the line, or the command has let us go. While
-    // it drains a burst it answers within microseconds, so spin briefly before sleeping.
+    // Wait until the command's thread has delivered the batch, or the command has let us go. A
+    // short batch comes back within microseconds, so spin briefly before sleeping.
     const auto start = Clock::now();
     for (;;) {
         const uint64_t applied = run.applied.load(std::memory_order_acquire);
-        if (applied >= seq || run.released.load()) {
-            return;
+        if (run.released.load()) {
+            return -1;
+        }
+        if (applied >= seq) {
+            return run.droppedAt;
         }
         if (!SpinOnce(start, std::chrono::microseconds(50))) {
             run.applied.wait(applied);

@@ -16,6 +16,14 @@
 
 #include "console/DosCommand.h"
 
+// One line to deliver: appended to CapturedLines, noted by the watchdog, then applied.
+struct TDelivery {
+    std::string line;
+    TOutputType kind = otEntireLine;
+    int returnCode = -1;     // OutputReturnCode to set first, -1 for none
+    bool droppable = false;  // dropped with the rest when termination was asked for before it
+};
+
 // What a command and its worker share. The command holds it until its next Execute or its
 // destruction, then severs it; the worker, the watchdog and pending hand-overs may hold it longer,
 // so nothing here may point into a command that is gone.
@@ -50,16 +58,19 @@ struct TDosRun {
     int wakeFd = -1;
     int wakeError = 0;
 
-    // The hand-over of one line to the command's thread. The worker publishes pendingLine and
-    // pendingKind with `posted`; the command's thread applies it and answers with `applied`.
-    // `released` lets a waiting worker go when its command is severed.
+    // The hand-over to the command's thread. The worker publishes a batch of deliveries (what one
+    // read or one input entry delivers) with `posted` and waits; the command's thread delivers them
+    // one after the other, in order, as the worker would have with one blocking hand-over each, and
+    // answers with `applied`. `released` lets a waiting worker go when its command is severed.
     std::atomic<uint64_t> posted{0};
     std::atomic<uint64_t> applied{0};
     std::atomic<bool> released{false};
     std::atomic<bool> applyRequested{false};
-    std::atomic<bool> moreComing{false};  // more lines of the same read follow at once
-    std::string pendingLine;
-    TOutputType pendingKind = otEntireLine;
+    std::vector<TDelivery> batch;
+    size_t batchNext = 0;  // the command's thread's progress through `batch`
+    // Where a termination request made the command's thread stop inside `batch`: the rest of the
+    // read is dropped, as the worker's walk would have stopped after the line before. -1: none.
+    long droppedAt = -1;
     bool lineOpen = false;  // the last applied line was a beginning of line
 };
 
@@ -71,6 +82,9 @@ class TDosThread : public QThread {
     // Takes the settings and the input queue of `command`, links to it and starts at once.
     explicit TDosThread(TDosCommand* command, std::shared_ptr<TDosRun> run);
     ~TDosThread() override;
+
+    // One delivery on the command's thread (see ApplyPendingLines).
+    static void ApplyDelivery(TDosRun& run, TDosCommand& command, TDelivery& d);
 
     // Workers whose thread objects still exist (they free themselves on their command's thread).
     static int LiveCount();
@@ -91,7 +105,10 @@ class TDosThread : public QThread {
     void Split(TDosRun& run, RunState& st, const char* bytes, size_t count);
     void InputStep(TDosRun& run, RunState& st);
     void WaitForEvent(TDosRun& run, RunState& st);
-    void DeliverLine(TDosRun& run, const std::string& line, TOutputType kind, bool more);
+    // Hands the batch to the command's thread and waits until it has been delivered. Returns
+    // where a termination request stopped it, or -1.
+    long HandOver(TDosRun& run, std::vector<TDelivery>&& batch);
+    void DeliverLine(TDosRun& run, const std::string& line, TOutputType kind);
     bool TimeLimitExceeded(TDosRun& run);
     void SetRunStatus(TDosRun& run, RunState& st, int status);
 

@@ -483,16 +483,21 @@ TEST_F(DosCommandTest, DestroyedWhileItsWorkerStillDelivers) {
 }
 
 TEST_F(DosCommandTest, DestroyedWhileItsWorkerWaitsOnAThreadThatDoesNotPump) {
+    const std::string pidFile = testing::TempDir() + "quintaro-flood-" + std::to_string(getpid());
+    unlink(pidFile.c_str());
     auto* command = new TDosCommand;
-    command->SetCommandLine(HelperLine("p y"));
+    command->SetCommandLine(HelperLine("f:" + pidFile + " y"));
     command->Execute();
-    // No events are handled here, so the worker is stuck handing over its first line.
-    ASSERT_TRUE(WaitWithoutEvents([&] { return !command->CapturedLinesSnapshot().empty(); }));
-    const pid_t child = NumberAfter(command->CapturedLinesSnapshot(), "pid ");
-    ASSERT_GT(child, 0);
+    // No events are handled here, so the worker is stuck handing over its first lines.
+    pid_t child = -1;
+    ASSERT_TRUE(WaitWithoutEvents([&] {
+        std::ifstream in(pidFile);
+        return static_cast<bool>(in >> child);
+    }));
     delete command;
     // Released by the destruction, the worker kills the child while this thread still sleeps.
     EXPECT_TRUE(WaitWithoutEvents([&] { return ProcessGone(child); }));
+    unlink(pidFile.c_str());
 }
 
 TEST_F(DosCommandTest, StopCalledFromTheLineHandler) {

@@ -13,7 +13,7 @@
 //   g        start a grandchild that sleeps 60 s and print "grandchild N"
 //   e        print what the child was given: "pgid=B nice=N fds=LIST stdin=STATE"
 //   r        read one line from stdin and print "got LINE"
-//   f:PATH   create the file PATH
+//   f:PATH   write the pid into the file PATH
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -204,9 +204,13 @@ int main(int argc, char** argv) {
                 break;
             }
             case 'f': {
-                int fd = open(val.c_str(), O_CREAT | O_WRONLY, 0600);
-                if (fd >= 0)
+                const std::string pid = std::to_string(getpid()) + "\n";
+                int fd = open(val.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
+                if (fd >= 0) {
+                    ssize_t ignored = write(fd, pid.data(), pid.size());
+                    (void)ignored;
                     close(fd);
+                }
                 break;
             }
             default:
