@@ -17,7 +17,6 @@
 #include <cstring>
 #include <exception>
 #include <set>
-#include <thread>
 
 #include "console/ChildProcess.h"
 #include "console/Tsan.h"
@@ -45,24 +44,6 @@ std::mutex& HookMutex() {
 std::function<void()>& StartHook() {
     static std::function<void()> hook;
     return hook;
-}
-
-// One step of waiting for the other thread of a hand-over: a few microseconds of busy waiting
-// (it answers that fast while both run), then yielding, in case both share one core. False once
-// `limit` has passed since `start`.
-bool SpinOnce(Clock::time_point start, std::chrono::microseconds limit) {
-    const auto waited = Clock::now() - start;
-    if (waited >= limit) {
-        return false;
-    }
-    if (waited < std::chrono::microseconds(3)) {
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
-    } else {
-        std::this_thread::yield();
-    }
-    return true;
 }
 
 std::string ErrnoText(int error) {
@@ -743,9 +724,7 @@ long TDosThread::HandOver(TDosRun& run, std::vector<TDelivery>&& batch) {
     if (seq == 0) {
         return -1;
     }
-    // Wait until the command's thread has delivered the batch, or the command has let us go. A
-    // short batch comes back within microseconds, so spin briefly before sleeping.
-    const auto start = Clock::now();
+    // Wait until the command's thread has delivered the batch, or the command has let us go.
     for (;;) {
         const uint64_t applied = run.applied.load(std::memory_order_acquire);
         if (run.released.load()) {
@@ -754,9 +733,7 @@ long TDosThread::HandOver(TDosRun& run, std::vector<TDelivery>&& batch) {
         if (applied >= seq) {
             return run.droppedAt;
         }
-        if (!SpinOnce(start, std::chrono::microseconds(50))) {
-            run.applied.wait(applied);
-        }
+        run.applied.wait(applied);
     }
 }
 
