@@ -513,6 +513,10 @@ TEST_F(DosCommandTest, StopCalledFromTheLineHandler) {
     ASSERT_TRUE(WaitUntil([&] { return !command.IsRunning(); }));
     const pid_t child = NumberAfter(command.CapturedLinesSnapshot(), "pid ");
     EXPECT_TRUE(WaitUntil([&] { return ProcessGone(child) && command.RunStatus() == 9; }));
+    ASSERT_TRUE(WaitUntil([] { return TDosThread::LiveCount() == 0; }));
+    // The rest of the read that held the third line was dropped (the child writes whole lines).
+    EXPECT_EQ(seen, 3);
+    EXPECT_EQ(command.CapturedLinesSnapshot().size(), 3u);
 }
 
 TEST_F(DosCommandTest, FinishedCommandCanRunAgain) {
