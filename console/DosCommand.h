@@ -104,6 +104,8 @@ class TDosCommand : public QObject {
     void SetCommandLine(std::string commandLine) { commandLine_ = std::move(commandLine); }
     const TNewLineEvent& OnNewLine() const { return onNewLine_; }
     void SetOnNewLine(TNewLineEvent handler) { onNewLine_ = std::move(handler); }
+    // Fired on the worker once a run has ended. It must not wait for the command's thread:
+    // destroying or restarting the command waits for it to return.
     const TTerminateEvent& OnTerminated() const { return onTerminated_; }
     void SetOnTerminated(TTerminateEvent handler) { onTerminated_ = std::move(handler); }
     bool InputToOutput() const { return inputToOutput_.load(); }

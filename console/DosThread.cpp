@@ -762,18 +762,14 @@ void TDosThread::Cleanup(TDosRun& run, RunState& st) {
     // Before the child started there is no exit code; the error code tells more.
     const uint32_t exitCode = st.status < 6 ? static_cast<uint32_t>(st.lastError) : st.exitCode;
     if (run.onTerminated) {
-        TDosCommand* sender = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(run.linkMutex);
-            sender = run.command;
-        }
-        // A command that is gone or restarted is not reached any more.
-        if (sender) {
+        // Called while linked, so that a command that is destroyed or restarted meanwhile is never
+        // reached: its severing waits for the handler to return.
+        WithCommand(run, [&](TDosCommand& c) {
             try {
-                run.onTerminated(sender, exitCode);
+                run.onTerminated(&c, exitCode);
             } catch (...) {
             }
-        }
+        });
     }
     if (st.status == 0 || st.status == 2 || st.status == 4 || st.status == 6) {
         const int failed = st.status + 1;
