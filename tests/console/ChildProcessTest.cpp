@@ -11,6 +11,7 @@
 namespace {
 
 struct SplitCase {
+    const char* name;
     std::string line;
     std::vector<std::string> words;
 };
@@ -24,22 +25,26 @@ TEST_P(SplitCommandLineTest, SplitsByWindowsRules) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, SplitCommandLineTest,
     testing::Values(
-        SplitCase{"", {}}, SplitCase{"   \t ", {}},
-        SplitCase{"/opt/q/mencoder.exe -ovc x264", {"/opt/q/mencoder.exe", "-ovc", "x264"}},
-        SplitCase{"  prog   a\tb  ", {"prog", "a", "b"}},
-        SplitCase{"\"/my dir/prog\" \"a b\" c", {"/my dir/prog", "a b", "c"}},
-        SplitCase{"prog a\" b\"c d", {"prog", "a bc", "d"}},
-        SplitCase{"prog \"\" x", {"prog", "", "x"}},
+        SplitCase{"Empty", "", {}}, SplitCase{"OnlyBlanks", "   \t ", {}},
+        SplitCase{"ProgramAndArguments",
+                  "/opt/q/mencoder.exe -ovc x264",
+                  {"/opt/q/mencoder.exe", "-ovc", "x264"}},
+        SplitCase{"RunsOfBlanksAndTabs", "  prog   a\tb  ", {"prog", "a", "b"}},
+        SplitCase{"QuotedSpans", "\"/my dir/prog\" \"a b\" c", {"/my dir/prog", "a b", "c"}},
+        SplitCase{"QuoteInsideWord", "prog a\" b\"c d", {"prog", "a bc", "d"}},
+        SplitCase{"EmptyQuotedWord", "prog \"\" x", {"prog", "", "x"}},
         // Backslashes are literal unless a double quote follows them.
-        SplitCase{"prog a\\b c\\\\d", {"prog", "a\\b", "c\\\\d"}},
-        SplitCase{"prog a\\\"b", {"prog", "a\"b"}},
-        SplitCase{"prog \"a\\\\\" b", {"prog", "a\\", "b"}},
-        SplitCase{"prog a\\\\\\\"b", {"prog", "a\\\"b"}},
+        SplitCase{"LiteralBackslashes", "prog a\\b c\\\\d", {"prog", "a\\b", "c\\\\d"}},
+        SplitCase{"EscapedQuote", "prog a\\\"b", {"prog", "a\"b"}},
+        SplitCase{"EvenBackslashesBeforeQuote", "prog \"a\\\\\" b", {"prog", "a\\", "b"}},
+        SplitCase{"OddBackslashesBeforeQuote", "prog a\\\\\\\"b", {"prog", "a\\\"b"}},
         // The program keeps its backslashes.
-        SplitCase{"\"C:\\tools\\\" x", {"C:\\tools\\", "x"}},
+        SplitCase{"ProgramKeepsBackslashes", "\"C:\\tools\\\" x", {"C:\\tools\\", "x"}},
         // The video stream file is not quoted, a path with a colon is a plain word.
-        SplitCase{"mkv/mkvmerge.exe -o \"/out/a:b.mkv\" /tmp/tarnok/video.264",
-                  {"mkv/mkvmerge.exe", "-o", "/out/a:b.mkv", "/tmp/tarnok/video.264"}}));
+        SplitCase{"ColonIsPlain",
+                  "mkv/mkvmerge.exe -o \"/out/a:b.mkv\" /tmp/tarnok/video.264",
+                  {"mkv/mkvmerge.exe", "-o", "/out/a:b.mkv", "/tmp/tarnok/video.264"}}),
+    [](const testing::TestParamInfo<SplitCase>& info) { return std::string(info.param.name); });
 
 TEST(ExitCodeTest, StatusIsASignedByteAndSignalsAre128Plus) {
     struct Case {
