@@ -355,12 +355,10 @@ TDosThread::TDosThread(TDosCommand* command, std::shared_ptr<TDosRun> run) : run
 
     {
         std::lock_guard<std::mutex> lock(RegistryMutex());
-        if (Registry().empty()) {
-            static bool registered = false;
-            if (!registered) {
-                registered = true;
-                qAddPostRoutine(&TDosThread::StopAllAtExit);
-            }
+        static bool atExitRegistered = false;
+        if (!atExitRegistered) {
+            atExitRegistered = true;
+            qAddPostRoutine(&TDosThread::StopAllAtExit);
         }
         Registry().insert(this);
     }
@@ -541,9 +539,10 @@ void TDosThread::PollLoop(TDosRun& run, RunState& st) {
         }
         WaitForEvent(run, st);
         if (st.exitCode != kStillActive) {
-            SetRunStatus(run, st, 8);
+            // The exit value first, so that whoever sees 8 also sees its exit code.
             const uint32_t code = st.exitCode;
             WithCommand(run, [code](TDosCommand& c) { c.exitValue_.store(code); });
+            SetRunStatus(run, st, 8);
             return;
         }
         if (run.terminate.load()) {
@@ -660,7 +659,6 @@ void TDosThread::Split(TDosRun& run, RunState& st, const char* bytes, size_t cou
 void TDosThread::InputStep(TDosRun& run, RunState& st) {
     while (!run.terminate.load()) {
         std::string entry;
-        bool echo = false;
         bool have = false;
         WithCommand(run, [&](TDosCommand& c) {
             std::lock_guard<std::mutex> lock(c.inputMutex_);
@@ -668,7 +666,6 @@ void TDosThread::InputStep(TDosRun& run, RunState& st) {
                 entry = c.inputQueue_.front();
                 have = true;
             }
-            echo = c.inputToOutput_.load();
         });
         if (!have) {
             return;
@@ -685,6 +682,8 @@ void TDosThread::InputStep(TDosRun& run, RunState& st) {
             st.inputOffset += static_cast<size_t>(put);
         }
         st.inputOffset = 0;
+        bool echo = false;  // read live, once the entry is written
+        WithCommand(run, [&](TDosCommand& c) { echo = c.inputToOutput_.load(); });
         if (echo) {
             st.unfinished = run.lineOpen ? st.unfinished + entry : entry;
             if (!entry.empty() && entry.back() == '\n') {
