@@ -22,11 +22,14 @@ void ProcessPendingMessages() {
 }
 
 // Waits out one polling interval while still serving the event loop, so hand-overs and clicks
-// that arrive during the wait are handled as they come instead of piling up.
-void WaitOneInterval() {
+// that arrive during the wait are handled as they come instead of piling up. The wait is open
+// to an early end through *current, so a tool that has ended is not waited on any longer.
+void WaitOneInterval(QEventLoop*& current) {
     QEventLoop loop;
     QTimer::singleShot(kPollIntervalMs, &loop, &QEventLoop::quit);
+    current = &loop;
     loop.exec();
+    current = nullptr;
 }
 
 }  // namespace
@@ -45,15 +48,31 @@ std::string ProgressText(const std::string& line) {
 
 int RunTool(const std::string& commandLine, ToolHost& host,
             std::vector<std::string>& lastToolOutput) {
+    // A tool's end is noticed by the worker; without a word from it, every call would wait out
+    // the rest of a polling interval, which adds up over the stages of a job. The word is a
+    // queued call to an object of this thread that outlives the command: the command's
+    // destruction waits for a running handler, and Qt drops calls queued to a destroyed object.
+    QObject endNotice;
+    QEventLoop* currentWait = nullptr;
     auto command = std::make_unique<TDosCommand>(nullptr);
     command->SetPriorityClass(kIdlePriorityClass);
     command->SetCommandLine(commandLine);
+    command->SetOnTerminated([&endNotice, &currentWait](TDosCommand*, uint32_t) {
+        QMetaObject::invokeMethod(
+            &endNotice,
+            [&currentWait] {
+                if (currentWait != nullptr) {
+                    currentWait->quit();
+                }
+            },
+            Qt::QueuedConnection);
+    });
     command->Execute();
 
     bool stopped = false;
     while (command->IsRunning()) {
         ProcessPendingMessages();
-        WaitOneInterval();
+        WaitOneInterval(currentWait);
         ProcessPendingMessages();
         {
             QReadLocker lock(&command->LinesLock());
