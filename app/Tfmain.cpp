@@ -733,7 +733,15 @@ std::vector<std::string> Tfmain::LogLines() const {
 }
 
 void Tfmain::SetProgressText(const std::string& text) {
-    txtLogEncoder->setText(Local(text));
+    // Called every few milliseconds while a tool runs: an unchanged line costs no repaint.
+    const QString shown = Local(text);
+    if (shown == txtLogEncoder->text()) {
+        return;
+    }
+    txtLogEncoder->setText(shown);
+    // A progress line is read from its start (position, frames, percentage); a line edit would
+    // scroll a long one to its end.
+    txtLogEncoder->setCursorPosition(0);
 }
 
 void Tfmain::Clear1Click() {

@@ -37,9 +37,19 @@ TEST_F(Shell, BrowseStartsAtTheCurrentFolderAndFillsTheOutputField) {
     EXPECT_EQ(Window->CurrentSettings().OutputFolder, "/media/videos");
 }
 
-TEST_F(Shell, ProgressTextShowsTheToolsLatestLine) {
+TEST_F(Shell, ProgressTextShowsTheToolsLatestLineFromItsStart) {
+    auto* progress = Window->findChild<QLineEdit*>("txtLogEncoder");
+    Window->show();
     Window->SetProgressText("Pos:  12.3s    310f ( 4%)");
-    EXPECT_EQ(Window->findChild<QLineEdit*>("txtLogEncoder")->text(), "Pos:  12.3s    310f ( 4%)");
+    EXPECT_EQ(progress->text(), "Pos:  12.3s    310f ( 4%)");
+
+    // Far wider than the field: its beginning is what stays in view.
+    const std::string longLine =
+        "Pos:  41.2s   1030f (12%)  24.93fps Trem:   2min  13mb  A-V:0.000 [268:0] "
+        "with a tail that the field cannot hold";
+    Window->SetProgressText(longLine);
+    EXPECT_EQ(progress->text().toStdString(), longLine);
+    EXPECT_EQ(progress->cursorPosition(), 0);
 }
 
 TEST_F(Shell, MinimizeHidesToTheTrayAndAClickBringsItBack) {
