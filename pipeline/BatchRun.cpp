@@ -128,19 +128,45 @@ class BatchRun {
         return Judge(host_.RunStage(commandLine), analysisPass);
     }
 
-    // A later job of the run must not replace what an earlier one wrote: it gets "name (2).mp4".
-    std::string UnclaimedOutputPath(const std::string& outputPath, const std::string& source,
+    // Compared as files too: the output folder may be typed differently or reached through a link.
+    bool WrittenInThisRun(const std::string& path) const {
+        for (const std::string& written : written_) {
+            if (written == path || SameFile(written, path)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    bool QueuedAsSource(const std::string& path, const std::vector<std::string>& queued) const {
+        for (const std::string& source : queued) {
+            if (source == path || SameFile(source, path)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // A later job of the run must not replace what an earlier one wrote, nor a file that waits in
+    // the queue to be encoded: it gets "name (2).mp4".
+    std::string UnclaimedOutputPath(const std::string& outputPath,
+                                    const std::vector<std::string>& queued,
                                     const std::string& extension) {
-        if (!written_.count(outputPath)) {
+        std::string why;
+        if (WrittenInThisRun(outputPath)) {
+            why = " was written earlier in this run";
+        } else if (QueuedAsSource(outputPath, queued)) {
+            why = " is queued as a source";
+        } else {
             return outputPath;
         }
         const std::string base = WithoutExtension(outputPath);
         for (int number = 2;; ++number) {
             const std::string candidate = base + " (" + std::to_string(number) + ")" + extension;
-            if (!written_.count(candidate) && !Exists(candidate) && !SameFile(candidate, source)) {
-                host_.LogLine("> " + FileNameOf(outputPath) +
-                              " was written earlier in this run; writing " + FileNameOf(candidate) +
-                              " instead.");
+            if (!WrittenInThisRun(candidate) && !Exists(candidate) &&
+                !QueuedAsSource(candidate, queued)) {
+                host_.LogLine("> " + FileNameOf(outputPath) + why + "; writing " +
+                              FileNameOf(candidate) + " instead.");
                 return candidate;
             }
         }
@@ -161,12 +187,17 @@ class BatchRun {
         host_.SetRowStatus(row, JobStatus::Encoding);
         cleanup_.push_back(outputFolder + "divx2pass.log");
 
+        // The tools would read the quote as the end of the path and write elsewhere.
+        if (outputPath.find('"') != std::string::npos) {
+            return FailJob(
+                "The output folder holds a double quote, which the tools cannot be "
+                "given; choose another output folder.");
+        }
         if (!isDvd && SameFile(outputPath, source)) {
             return FailJob("The output " + FileNameOf(outputPath) +
                            " is the source file itself; choose another output folder or format.");
         }
-        outputPath =
-            UnclaimedOutputPath(outputPath, source, OutputExtension(settings.OutputFormat));
+        outputPath = UnclaimedOutputPath(outputPath, paths, OutputExtension(settings.OutputFormat));
 
         const JobCommands job =
             BuildJobCommands(host_.AppDir(), workFolder_, source, isDvd, settings, outputPath);
@@ -192,7 +223,7 @@ class BatchRun {
         if (outcome != Outcome::Succeeded) {
             return outcome;
         }
-        unlink((workFolder_ + "video.264").c_str());
+        host_.DeleteFile(workFolder_ + "video.264");
         const std::vector<std::string>& analysis = host_.LastToolOutput();
         const bool hasAudio = HasAudio(analysis);
         const std::optional<std::string> frameRate = FrameRate(analysis);
@@ -234,7 +265,7 @@ class BatchRun {
 
         // Earlier failed jobs of the run left their files too; they go now.
         for (const std::string& file : cleanup_) {
-            unlink(file.c_str());
+            host_.DeleteFile(file);
         }
         written_.insert(outputPath);
         host_.LogLine("> Finished!");
@@ -249,6 +280,10 @@ class BatchRun {
 };
 
 }  // namespace
+
+void BatchHost::DeleteFile(const std::string& path) {
+    unlink(path.c_str());
+}
 
 std::string WorkFolderPath() {
     const std::string temp = EnvironmentValue("TEMP");
@@ -268,6 +303,12 @@ std::string PrepareWorkFolder(const std::string& workFolder) {
         folder.pop_back();
     }
     const std::string quoted = "\"" + folder + "\"";
+    // Its stream file goes to the tools unquoted, and the other files in quotes.
+    if (folder.find_first_of(" \t\"") != std::string::npos) {
+        return "The work folder " + quoted +
+               " holds a blank or a double quote, which the tools cannot be given; set TEMP to "
+               "another folder.";
+    }
     struct stat info;
     if (lstat(folder.c_str(), &info) != 0) {
         // Only the scratch folder itself is made under TEMP; the cache folder may not exist yet.

@@ -43,6 +43,8 @@ class BatchHost : public ToolHost {
     virtual int RunStage(const std::string& commandLine) {
         return RunTool(commandLine, *this, LastToolOutput());
     }
+    // Deletes one intermediate file; a file that is not there is no error.
+    virtual void DeleteFile(const std::string& path);
 };
 
 // The scratch folder for the run's intermediate files, ending with "/": TEMP + "/tarnok/", or the

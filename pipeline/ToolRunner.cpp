@@ -24,9 +24,9 @@ void ProcessPendingMessages() {
 // Waits out one polling interval while still serving the event loop, so hand-overs and clicks
 // that arrive during the wait are handled as they come instead of piling up. The wait is open
 // to an early end through *current, so a tool that has ended is not waited on any longer.
-void WaitOneInterval(QEventLoop*& current) {
+void WaitOneInterval(QEventLoop*& current, int milliseconds) {
     QEventLoop loop;
-    QTimer::singleShot(kPollIntervalMs, &loop, &QEventLoop::quit);
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
     current = &loop;
     loop.exec();
     current = nullptr;
@@ -52,15 +52,19 @@ int RunTool(const std::string& commandLine, ToolHost& host,
     // the rest of a polling interval, which adds up over the stages of a job. The word is a
     // queued call to an object of this thread that outlives the command: the command's
     // destruction waits for a running handler, and Qt drops calls queued to a destroyed object.
+    // The worker says it just before the command stops counting as running, so after the word
+    // the waits are short until it does.
     QObject endNotice;
     QEventLoop* currentWait = nullptr;
+    bool ended = false;
     auto command = std::make_unique<TDosCommand>(nullptr);
     command->SetPriorityClass(kIdlePriorityClass);
     command->SetCommandLine(commandLine);
-    command->SetOnTerminated([&endNotice, &currentWait](TDosCommand*, uint32_t) {
+    command->SetOnTerminated([&endNotice, &currentWait, &ended](TDosCommand*, uint32_t) {
         QMetaObject::invokeMethod(
             &endNotice,
-            [&currentWait] {
+            [&currentWait, &ended] {
+                ended = true;
                 if (currentWait != nullptr) {
                     currentWait->quit();
                 }
@@ -72,7 +76,7 @@ int RunTool(const std::string& commandLine, ToolHost& host,
     bool stopped = false;
     while (command->IsRunning()) {
         ProcessPendingMessages();
-        WaitOneInterval(currentWait);
+        WaitOneInterval(currentWait, ended ? 1 : kPollIntervalMs);
         ProcessPendingMessages();
         {
             QReadLocker lock(&command->LinesLock());

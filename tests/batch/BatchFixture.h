@@ -20,6 +20,7 @@ class FakeHost : public BatchHost {
     std::vector<std::string> errors;
     std::vector<std::string> progress;
     std::vector<std::string> commandsRun;
+    std::vector<std::string> deleted;
     std::vector<std::string> lastOutput;
     EncodeSettings settings;
     std::string appDir;
@@ -50,6 +51,10 @@ class FakeHost : public BatchHost {
     bool StopRequested() const override { return stop; }
     void SetProgressText(const std::string& text) override;
     int RunStage(const std::string& commandLine) override;
+    void DeleteFile(const std::string& path) override {
+        deleted.push_back(path);
+        BatchHost::DeleteFile(path);
+    }
 };
 
 // A temporary program folder whose tool slots are stand-in scripts, a scratch folder (TEMP),

@@ -200,6 +200,15 @@ TEST_F(BatchRunTest, FailedStageKeepsItsFilesUntilALaterJobCompletes) {
     EXPECT_FALSE(FileExists(Work("audio.wav")));
     EXPECT_FALSE(FileExists(Out("a.mp4")));
     EXPECT_TRUE(FileExists(Out("b.mp4")));
+
+    // Each analysis pass's stream goes at once; the run's list goes, in order, when b completes.
+    const Lines jobFiles = {Out("divx2pass.log"),  Work("video.264"),
+                            Work("audio.wav"),     Work("audio.mp4"),
+                            Work("divx2pass.log"), Work("divx2pass.log.mbtree")};
+    Lines expected = {Work("video.264"), Work("video.264")};
+    expected.insert(expected.end(), jobFiles.begin(), jobFiles.end());
+    expected.insert(expected.end(), jobFiles.begin(), jobFiles.end());
+    EXPECT_EQ(host.deleted, expected);
 }
 
 TEST_F(BatchRunTest, FailedJobFilesStayWhenNoLaterJobCompletes) {
@@ -341,6 +350,10 @@ TEST_F(BatchRunTest, OgmSourcesAreConvertedFirstWhateverTheConversionSays) {
     EXPECT_NE(host.commandsRun[1].find("\"" + Work("source.mkv") + "\"  -mc 0"), std::string::npos);
     EXPECT_TRUE(FileExists(Out("film.mp4")));
     EXPECT_FALSE(FileExists(Work("source.mkv")));
+    // The converted file is the last of its job's files on the clean-up list.
+    const auto converted = std::find(host.deleted.begin(), host.deleted.end(), Work("source.mkv"));
+    ASSERT_NE(converted, host.deleted.end());
+    EXPECT_EQ(*(converted - 1), Work("divx2pass.log.mbtree"));
 
     const auto second = std::find(host.log.begin(), host.log.end(), "Encoding: FILM2.OGM");
     ASSERT_NE(second, host.log.end());
@@ -398,6 +411,72 @@ TEST_F(BatchRunTest, AJobNeverOverwritesItsOwnSource) {
     EXPECT_EQ(host.entries[0].status, "done");
     EXPECT_TRUE(FileExists(Out("clip.mkv")));
     EXPECT_EQ(ReadFile(own), "precious");
+}
+
+TEST_F(BatchRunTest, AQueuedSourceIsNeverOverwrittenByAnotherJob) {
+    const std::string waiting = Out("clip.mp4");
+    std::ofstream(waiting) << "precious";
+    host.Queue(tools.Source("clip.avi"));
+    host.Queue(waiting);
+    host.settings.OutputFormat = 0;
+    RunBatch(host);
+    EXPECT_EQ(ReadFile(waiting), "precious");
+    EXPECT_EQ(ReadFile(Out("clip (2).mp4")), "MP4Box.exe\n");
+    EXPECT_EQ(host.log[1], "> clip.mp4 is queued as a source; writing clip (2).mp4 instead.");
+    // The waiting file's own MP4 output would be itself.
+    EXPECT_EQ(host.Statuses(), (Lines{"done", "error"}));
+}
+
+TEST_F(BatchRunTest, AnOutputWrittenThroughAnotherPathIsStillNotOverwritten) {
+    const std::string link = tools.Root() + "/linked-out";
+    ASSERT_EQ(symlink(tools.OutputFolder().c_str(), link.c_str()), 0);
+    host.Queue(tools.Source("clip.avi"));
+    mkdir((tools.Root() + "/src/other").c_str(), 0755);
+    host.Queue(tools.Source("other/clip.avi"));
+    // The folder is read when each job starts: the second job names it through the link.
+    host.afterStage = [&link](FakeHost& h, const std::string& line, int) {
+        if (line.find("MP4Box.exe") != std::string::npos) {
+            h.settings.OutputFolder = link + "//";
+        }
+    };
+    RunBatch(host);
+    EXPECT_EQ(host.Statuses(), (Lines{"done", "done"}));
+    EXPECT_TRUE(FileExists(Out("clip.mp4")));
+    EXPECT_TRUE(FileExists(Out("clip (2).mp4")));
+}
+
+TEST_F(BatchRunTest, PathsTheToolsCannotBeGivenAreRefused) {
+    // An output folder with a double quote fails each job, before any tool runs.
+    const std::string quoted = tools.Root() + "/say \"hi\"";
+    mkdir(quoted.c_str(), 0755);
+    host.settings.OutputFolder = quoted;
+    host.Queue(tools.Source("a.avi"));
+    RunBatch(host);
+    EXPECT_EQ(host.Statuses(), Lines{"error"});
+    EXPECT_EQ(host.log, (Lines{"Encoding: a.avi",
+                               ">> The output folder holds a double quote, which the tools cannot "
+                               "be given; choose another output folder."}));
+    EXPECT_TRUE(tools.Calls().empty());
+
+    // A work folder with a blank is not used; the run reports it like any unusable one.
+    for (const std::string& temp : {tools.Root() + "/my temp", tools.Root() + "/tab\there"}) {
+        SCOPED_TRACE(temp);
+        mkdir(temp.c_str(), 0700);
+        setenv("TEMP", temp.c_str(), 1);
+        host.entries[0].status = "ready";
+        host.settings.OutputFolder = tools.OutputFolder();
+        host.log.clear();
+        host.errors.clear();
+        RunBatch(host);
+        ASSERT_EQ(host.errors.size(), 1u);
+        EXPECT_EQ(host.errors[0], "The work folder \"" + temp +
+                                      "/tarnok\" holds a blank or a double quote, which the "
+                                      "tools cannot be given; set TEMP to another folder.");
+        EXPECT_EQ(host.log, Lines{"Error: " + host.errors[0]});
+        EXPECT_EQ(host.Statuses(), Lines{"ready"});
+        EXPECT_FALSE(FileExists(temp + "/tarnok"));
+        EXPECT_TRUE(tools.Calls().empty());
+    }
 }
 
 TEST_F(BatchRunTest, NoFrameRateFailsTheJob) {

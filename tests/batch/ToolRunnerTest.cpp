@@ -121,6 +121,16 @@ TEST(RunTool, ToolThatEndedBeforeTheStopWasNoticedKeepsItsResult) {
     EXPECT_EQ(RunTool(tool.CommandLine(), host, output), 5);
 }
 
+TEST(RunTool, AnEmptyLastLineEmptiesTheProgress) {
+    const Script tool("printf 'Pos: 1.0s\\n\\n'");
+    RecordingHost host;
+    std::vector<std::string> output;
+    EXPECT_EQ(RunTool(tool.CommandLine(), host, output), 0);
+    EXPECT_EQ(output, (std::vector<std::string>{"Pos: 1.0s", ""}));
+    ASSERT_FALSE(host.progress.empty());
+    EXPECT_EQ(host.progress.back(), "");
+}
+
 TEST(RunTool, SilentToolLeavesTheProgressAlone) {
     const Script tool("exit 0");
     RecordingHost host;
