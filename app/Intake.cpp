@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fnmatch.h>
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <cstring>
@@ -46,7 +47,51 @@ EntryKind KindOf(const std::string& path, unsigned char type) {
     }
 }
 
+bool SameNameIgnoringCase(const char* a, const char* b) {
+    return strcasecmp(a, b) == 0;
+}
+
+// The entry of folder whose name matches name in either letter case, or an empty text.
+std::string EntryIgnoringCase(const std::string& folder, const char* name) {
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) {
+        return {};
+    }
+    std::string found;
+    while (const dirent* entry = readdir(dir)) {
+        if (SameNameIgnoringCase(entry->d_name, name)) {
+            found = folder + "/" + entry->d_name;
+            break;
+        }
+    }
+    closedir(dir);
+    return found;
+}
+
+bool HoldsVideoTsIfo(const std::string& videoTs) {
+    struct stat st;
+    const std::string ifo = EntryIgnoringCase(videoTs, "VIDEO_TS.IFO");
+    return !ifo.empty() && stat(ifo.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 }  // namespace
+
+bool IsDvdFolder(const std::string& folder) {
+    std::string path = folder;
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return false;
+    }
+    if (SameNameIgnoringCase(FileNamePart(path).c_str(), "VIDEO_TS") && HoldsVideoTsIfo(path)) {
+        return true;
+    }
+    const std::string videoTs = EntryIgnoringCase(path, "VIDEO_TS");
+    return !videoTs.empty() && stat(videoTs.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           HoldsVideoTsIfo(videoTs);
+}
 
 std::string FileNamePart(const std::string& path) {
     const auto slash = path.rfind('/');

@@ -19,6 +19,10 @@ std::string FileExtension(const std::string& path);
 // the tool command lines quote paths and could not carry it.
 bool IsCompatibleFile(const std::string& path, bool lowerCaseExtension);
 
+// Whether a folder holds a DVD-Video: it has a "VIDEO_TS" folder with "VIDEO_TS.IFO" in it, or is
+// that "VIDEO_TS" folder itself (names in either letter case, as rips keep them).
+bool IsDvdFolder(const std::string& folder);
+
 // Appends the full path of every file in folder and all its subfolders whose name matches mask,
 // depth first: a folder's own files, then each subfolder's, in the order the file system lists
 // them. Hidden entries (name beginning with ".") are skipped, files and folders alike. Only

@@ -577,7 +577,14 @@ void Tfmain::HandleDroppedFiles(const std::vector<std::string>& paths) {
         if (stat(path.c_str(), &st) != 0) {
             continue;
         }
-        if (S_ISDIR(st.st_mode)) {
+        if (S_ISDIR(st.st_mode) && IsDvdFolder(path)) {
+            // A DVD is encoded as one job from its folder; its files are no sources by themselves.
+            if (path.find('"') == std::string::npos) {
+                AddQueueEntry(path);
+            } else {
+                refused = true;
+            }
+        } else if (S_ISDIR(st.st_mode)) {
             std::vector<std::string> found;
             CollectFiles(path, found, "*.*");
             for (const std::string& file : found) {

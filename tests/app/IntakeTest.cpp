@@ -164,6 +164,26 @@ TEST_F(Intake, MixedDropQueuesWhatFitsAndWarnsOnce) {
     EXPECT_EQ(Boxes.size(), 1u);
 }
 
+TEST_F(Intake, DroppedDvdFolderIsQueuedAsOneEntry) {
+    MakeFile("disc/VIDEO_TS/VIDEO_TS.IFO");
+    MakeFile("disc/VIDEO_TS/VTS_01_1.VOB");
+    MakeFile("rip/video_ts/video_ts.ifo");
+    // A folder merely named so, without the DVD's index, is scanned like any other.
+    const std::string inside = MakeFile("plain/VIDEO_TS/inside.avi");
+    const std::string file = MakeFile("x.avi");
+    ASSERT_TRUE(Drop({TempPath("disc"), TempPath("rip/video_ts"), TempPath("plain"), file}));
+    EXPECT_EQ(Window->QueuedPaths,
+              (std::vector<std::string>{TempPath("disc"), TempPath("rip/video_ts"), inside, file}));
+    EXPECT_EQ(Window->RowFileName(1), "disc");
+    EXPECT_TRUE(Boxes.empty());
+
+    // The quote rule holds for a DVD folder as well.
+    MakeFile("say \"hi\"/VIDEO_TS/VIDEO_TS.IFO");
+    ASSERT_TRUE(Drop({TempPath("say \"hi\"")}));
+    EXPECT_EQ(Window->QueuedPaths.size(), 4u);
+    EXPECT_EQ(NotCompatibleMessages(), 1u);
+}
+
 TEST_F(Intake, DropOfOnlyMissingPathsChangesNothing) {
     ASSERT_TRUE(Drop({TempPath("gone.avi"), TempPath("gone")}));
     EXPECT_EQ(Window->QueueRowCount(), 2);

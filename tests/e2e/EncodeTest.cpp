@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -61,11 +62,14 @@ class EncodeTest : public WindowTest {
     std::string Outputs() const { return TempPath("out"); }
     std::string Output(const std::string& name) const { return Outputs() + "/" + name; }
 
-    // Copies a generated clip (or DVD folder) under a name of the test's choosing and queues it.
+    // Copies a generated clip (or DVD folder) under a name of the test's choosing and queues it
+    // as a drop onto the queue would.
     std::string Queue(const std::string& kind, const std::string& name) {
         const std::string path = Sources() + "/" + name;
         fs::copy(Clip(kind), path, fs::copy_options::recursive);
-        Window->AddQueueEntry(path);
+        const size_t before = Window->QueuedPaths.size();
+        Window->HandleDroppedFiles({path});
+        EXPECT_EQ(Window->QueuedPaths.size(), before + 1) << path;
         return path;
     }
 
@@ -128,6 +132,14 @@ TEST_F(EncodeTest, EveryKindOfSourceEncodesAndBadOnesFail) {
     EXPECT_TRUE(LogHas("] Encoding DVD: MY DVD"));
     EXPECT_TRUE(LogHas("] > Converting to Matroska... done!"));
     EXPECT_TRUE(LogHas("] > Merging video to MP4... done."));  // the silent source
+    // The audio-only source fails its analysis pass as an ordinary error, and the run goes on.
+    const std::vector<std::string> log = Window->LogLines();
+    const auto wavJob = std::find_if(log.begin(), log.end(), [](const std::string& line) {
+        return EndsWith(line, "] Encoding: sound only.wav");
+    });
+    ASSERT_GE(std::distance(wavJob, log.end()), 3) << "no log of the audio-only source";
+    EXPECT_TRUE(EndsWith(*(wavJob + 1), "] > Running video analysis... error #1")) << *(wavJob + 1);
+    EXPECT_TRUE(EndsWith(*(wavJob + 2), "] Encoding: clip mp4.mp4")) << *(wavJob + 2);
 
     ExpectFollowsSource(Output("clip avi.mp4"), avi, true);
     ExpectFollowsSource(Output("clip mkv.mp4"), mkv, true);
