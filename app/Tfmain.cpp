@@ -143,6 +143,12 @@ Tfmain::Tfmain(QWidget* parent) : QWidget(parent) {
         QMessageBox box(icon, title, text, buttons, this);
         return static_cast<QMessageBox::StandardButton>(box.exec());
     };
+    Dialogs.Notice = [this](QMessageBox::Icon icon, const QString& title, const QString& text) {
+        auto* box = new QMessageBox(icon, title, text, QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setModal(false);
+        box->show();
+    };
     Dialogs.OpenFiles = [this] { return QFileDialog::getOpenFileNames(this); };
     Dialogs.SaveFile = [this] {
         return QFileDialog::getSaveFileName(this, QString(), QString(), QString(), nullptr,
@@ -185,8 +191,9 @@ Tfmain::Tfmain(QWidget* parent) : QWidget(parent) {
             Qt::DirectConnection);
 
     FormCreate();
-    // A tool that cannot be started is reported in the window's error box.
-    TDosCommand::SetErrorHandler([this](const std::string& message) { ShowError(message); });
+    // A tool that cannot be started is reported in the window's error box, which the run does
+    // not wait for: an unattended queue goes on to its next stage or job meanwhile.
+    TDosCommand::SetErrorHandler([this](const std::string& message) { ShowRunError(message); });
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
@@ -491,6 +498,16 @@ void Tfmain::ShowError(const std::string& message) {
     }
     ShowBox(QMessageBox::Critical, QString::fromLatin1(ApplicationTitle),
             Local(ErrorBoxText(message)), QMessageBox::Ok);
+}
+
+void Tfmain::ShowRunError(const std::string& message) {
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(
+            this, [this, message] { ShowRunError(message); }, Qt::QueuedConnection);
+        return;
+    }
+    Dialogs.Notice(QMessageBox::Critical, QString::fromLatin1(ApplicationTitle),
+                   Local(ErrorBoxText(message)));
 }
 
 void Tfmain::Guarded(const std::function<void()>& handler) {
@@ -845,6 +862,11 @@ void Tfmain::btnStartClick() {
     } catch (...) {
         RunInProgress = false;
         host.SetRunButtons(false);
+        // A close asked for during the run still happens, after the failure is reported.
+        if (ClosePending) {
+            ClosePending = false;
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        }
         throw;
     }
     RunInProgress = false;

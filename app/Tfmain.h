@@ -49,6 +49,9 @@ class Tfmain : public QWidget {
                                                   const QString& text,
                                                   QMessageBox::StandardButtons buttons)>
             MessageBox;
+        // A box that does not wait for its answer: the caller goes on while it is open.
+        std::function<void(QMessageBox::Icon icon, const QString& title, const QString& text)>
+            Notice;
         // OpenDialog1 (several existing files). An empty list is Cancel.
         std::function<QStringList()> OpenFiles;
         // SaveDialog1 (no filter, no overwrite question). An empty name is Cancel.
@@ -100,6 +103,9 @@ class Tfmain : public QWidget {
     // The general error report: an error box titled with the application title. Safe to call
     // from any thread; from another thread it is shown later on the window's thread.
     void ShowError(const std::string& message);
+    // The same box for a tool that could not be started, shown without waiting for it to be
+    // closed.
+    void ShowRunError(const std::string& message);
     // "Close Windows ?": true when the session may end.
     bool ConfirmSessionEnd();
 

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +32,11 @@ class WindowTest : public ::testing::Test {
                                             QMessageBox::StandardButtons buttons) {
             Boxes.push_back({icon, title.toStdString(), text.toStdString(), buttons});
             return NextAnswer;
+        };
+        DefaultNotice = Window->Dialogs.Notice;
+        Window->Dialogs.Notice = [this](QMessageBox::Icon icon, const QString& title,
+                                        const QString& text) {
+            Boxes.push_back({icon, title.toStdString(), text.toStdString(), QMessageBox::Ok});
         };
         Window->Dialogs.OpenFiles = [] {
             ADD_FAILURE() << "unexpected open dialog";
@@ -71,6 +77,8 @@ class WindowTest : public ::testing::Test {
 
     std::unique_ptr<Tfmain> Window;
     std::vector<ShownBox> Boxes;
+    // The window's own non-waiting box, for tests that want the real one.
+    std::function<void(QMessageBox::Icon, const QString&, const QString&)> DefaultNotice;
     QMessageBox::StandardButton NextAnswer = QMessageBox::Ok;
     QTemporaryDir Temp;
 };

@@ -2,6 +2,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QThread>
@@ -135,4 +136,33 @@ TEST_F(WindowRunTest, MissingToolIsReportedInAnErrorBox) {
     EXPECT_EQ(Boxes[0].Text.rfind("\"" + Tools.AppDir() + "mencoder.exe\"", 0), 0u);
     EXPECT_TRUE(EndsWith(Window->LogLines()[1], "] > Running video analysis... error #2"));
     EXPECT_EQ(Statuses(), (std::vector<std::string>{"error", "error", ""}));
+}
+
+TEST_F(WindowRunTest, TheRunDoesNotWaitForAnOpenErrorBox) {
+    Window->Dialogs.Notice = DefaultNotice;
+    unlink((Tools.AppDir() + "mencoder.exe").c_str());
+    Window->AddQueueEntry(Tools.Source("a.avi"));
+    Window->AddQueueEntry(Tools.Source("b.avi"));
+    // Ends only when the run does, with nobody answering the boxes.
+    Window->btnStart->click();
+    EXPECT_EQ(Statuses(), (std::vector<std::string>{"error", "error", ""}));
+    EXPECT_TRUE(Window->btnStart->isEnabled());
+
+    QElapsedTimer waited;
+    waited.start();
+    QList<QMessageBox*> boxes;
+    while (boxes.size() < 2 && waited.elapsed() < 5000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        boxes = Window->findChildren<QMessageBox*>();
+    }
+    ASSERT_EQ(boxes.size(), 2);
+    for (QMessageBox* box : boxes) {
+        EXPECT_TRUE(box->isVisible());
+        EXPECT_FALSE(box->isModal()) << "Stop and the window stay usable";
+        EXPECT_EQ(box->windowTitle(), "Quintaro 6");
+        EXPECT_TRUE(box->text().endsWith(" doesn't exist.")) << box->text().toStdString();
+        box->close();
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(Window->findChildren<QMessageBox*>().isEmpty()) << "a closed box is freed";
 }
