@@ -73,7 +73,7 @@ bool HasHeAacEncoder() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
     adapter::SetToolName("enhAacPlusEnc.exe");
     const Request request = ParseRequest(std::vector<std::string>(argv + 1, argv + argc));
     adapter::InstallStopHandling();
@@ -105,4 +105,8 @@ int main(int argc, char** argv) {
         return 128 + adapter::StopSignal();
     }
     return result == 0 ? 0 : 1;
+}
+
+int main(int argc, char** argv) {
+    return adapter::Finish(Main(argc, argv));
 }

@@ -4,6 +4,7 @@
 #include <linux/close_range.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -22,6 +23,7 @@ namespace {
 std::string g_toolName = "adapter";
 volatile sig_atomic_t g_child = 0;
 volatile sig_atomic_t g_stopSignal = 0;
+int g_childSignal = 0;  // what the last tool died of
 bool g_outputGone = false;
 
 constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
@@ -93,8 +95,10 @@ int WaitForChild(pid_t pid) {
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     if (WIFSIGNALED(status)) {
+        g_childSignal = WTERMSIG(status);
         return 128 + WTERMSIG(status);
     }
+    g_childSignal = 0;
     return WEXITSTATUS(status);
 }
 
@@ -131,6 +135,23 @@ void InstallStopHandling() {
 
 int StopSignal() {
     return g_stopSignal;
+}
+
+int Finish(int result) {
+    const int sig = g_stopSignal != 0 ? g_stopSignal : g_childSignal;
+    if (sig == 0 || result != 128 + sig) {
+        return result;
+    }
+    // The tool's crash is the tool's: no core file of the adapter for it.
+    const struct rlimit noCore = {0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    signal(sig, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    raise(sig);
+    return result;  // a signal whose default is not to end the process
 }
 
 int RunChild(const std::vector<std::string>& argv, const ChildOptions& options) {

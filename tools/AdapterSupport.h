@@ -27,11 +27,17 @@ void Report(const std::string& message);
 [[noreturn]] void UsageError(const std::string& problem, const std::string& usage);
 
 // A stop request (SIGTERM, SIGINT, SIGHUP) kills the running tool; the adapter then finishes
-// its clean-up and exits with 128 + the signal number. SIGPIPE is ignored so that a
+// its clean-up and returns 128 + the signal number, for Finish. SIGPIPE is ignored so that a
 // vanished reader never kills the adapter before its tool.
 void InstallStopHandling();
 // The stop signal received so far, or 0.
 int StopSignal();
+
+// The adapter's exit: when result stands for a signal (its own stop, or the death of its last
+// tool), the adapter dies of that same signal, so that its caller sees a signal and not an exit
+// code of 128 + n, which a reader of signed exit codes would take for a negative number.
+// Otherwise returns result.
+int Finish(int result);
 
 struct ChildOptions {
     // When set, the tool's standard output and error go into one pipe and every chunk read from

@@ -50,7 +50,7 @@ class SourceVerdict {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
     adapter::SetToolName("mencoder.exe");
     const std::vector<std::string> args(argv + 1, argv + argc);
     const adapter::MencoderPlan plan = adapter::PlanMencoder(args);
@@ -83,4 +83,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     return 0;
+}
+
+int main(int argc, char** argv) {
+    return adapter::Finish(Main(argc, argv));
 }

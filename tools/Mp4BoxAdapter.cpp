@@ -105,7 +105,7 @@ std::optional<long> TimeScaleFor(const adapter::FrameRate& rate) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
     adapter::SetToolName("MP4Box.exe");
     const Request request = ParseRequest(std::vector<std::string>(argv + 1, argv + argc));
     adapter::InstallStopHandling();
@@ -186,4 +186,8 @@ int main(int argc, char** argv) {
         return 128 + adapter::StopSignal();
     }
     return result == 0 ? 0 : 1;
+}
+
+int main(int argc, char** argv) {
+    return adapter::Finish(Main(argc, argv));
 }

@@ -1,7 +1,10 @@
 // Each adapter on its own: what it makes of its options, and how it fails.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -246,6 +249,25 @@ TEST(MencoderSlot, WritesTheStatisticsBesideTheStreamAndPassesItsLinesOn) {
     EXPECT_TRUE(tooltest::HasAudioLine(pass.output));
     // Progress lines as mencoder writes them.
     EXPECT_NE(pass.output.find("\rPos:"), std::string::npos);
+}
+
+// A tool that crashes takes its adapter down with the same signal: the program reads a signal
+// as 128 + n, but an exit code of 128 + n as a negative number.
+TEST(MencoderSlot, EndsOfTheSignalItsToolDiedOf) {
+    TempDir dir;
+    fs::create_directory(dir / "bin");
+    std::ofstream(dir / "bin/mencoder") << "#!/bin/sh\nkill -SEGV $$\n";
+    fs::permissions(dir / "bin/mencoder", fs::perms::owner_all);
+    const char* path = std::getenv("PATH");
+    std::vector<std::string> argv = {"env", "PATH=" + dir / "bin" + ":" + (path ? path : "")};
+    const std::vector<std::string> pass = PassOne({Clip("avi")}, dir / "video.264");
+    argv.insert(argv.end(), pass.begin(), pass.end());
+    const pid_t adapter = tooltest::StartInOwnGroup(argv);
+    ASSERT_GT(adapter, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(adapter, &status, 0), adapter);
+    EXPECT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), SIGSEGV);
 }
 
 }  // namespace
