@@ -932,13 +932,24 @@ bool Tfmain::ConfirmSessionEnd() {
                    QMessageBox::Yes | QMessageBox::No) != QMessageBox::No;
 }
 
-void Tfmain::CommitDataRequest(QSessionManager& manager) {
-    if (!manager.allowsInteraction()) {
+void Tfmain::AnswerSessionEnd(SessionEndRequest& request) {
+    if (!request.AllowsInteraction()) {
         return;  // no question may be asked: the session ends
     }
     if (ConfirmSessionEnd()) {
-        manager.release();
+        request.Release();
     } else {
-        manager.cancel();
+        request.Cancel();
     }
+}
+
+void Tfmain::CommitDataRequest(QSessionManager& manager) {
+    struct Request : SessionEndRequest {
+        explicit Request(QSessionManager& m) : manager(m) {}
+        bool AllowsInteraction() override { return manager.allowsInteraction(); }
+        void Release() override { manager.release(); }
+        void Cancel() override { manager.cancel(); }
+        QSessionManager& manager;
+    } request(manager);
+    AnswerSessionEnd(request);
 }

@@ -108,6 +108,15 @@ class Tfmain : public QWidget {
     void ShowRunError(const std::string& message);
     // "Close Windows ?": true when the session may end.
     bool ConfirmSessionEnd();
+    // What the answer to the end of the session needs of the session manager.
+    struct SessionEndRequest {
+        virtual ~SessionEndRequest() = default;
+        virtual bool AllowsInteraction() = 0;
+        virtual void Release() = 0;
+        virtual void Cancel() = 0;
+    };
+    // Asks "Close Windows ?" when a question may be asked, and cancels the end on No.
+    void AnswerSessionEnd(SessionEndRequest& request);
 
     // Controls, named as their object names.
     QTabWidget* PageControl1 = nullptr;

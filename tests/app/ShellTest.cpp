@@ -90,6 +90,36 @@ TEST_F(Shell, SessionEndAsksAndHonoursTheAnswer) {
     }
 }
 
+TEST_F(Shell, SessionManagerGetsTheAnswer) {
+    struct FakeRequest : Tfmain::SessionEndRequest {
+        bool allows = true;
+        std::string said;
+        bool AllowsInteraction() override { return allows; }
+        void Release() override { said += "release"; }
+        void Cancel() override { said += "cancel"; }
+    };
+    struct Case {
+        bool allows;
+        QMessageBox::StandardButton answer;
+        const char* said;
+        size_t questions;
+    };
+    const Case cases[] = {
+        {true, QMessageBox::Yes, "release", 1},
+        {true, QMessageBox::No, "cancel", 1},
+        {false, QMessageBox::No, "", 0},  // no question may be asked: the session just ends
+    };
+    for (const Case& c : cases) {
+        Boxes.clear();
+        NextAnswer = c.answer;
+        FakeRequest request;
+        request.allows = c.allows;
+        Window->AnswerSessionEnd(request);
+        EXPECT_EQ(request.said, c.said);
+        EXPECT_EQ(Boxes.size(), c.questions);
+    }
+}
+
 TEST_F(Shell, ClosingDuringARunAsksTheRunToStopFirst) {
     Window->show();
     Window->RunInProgress = true;
