@@ -104,8 +104,14 @@ std::string FileExtension(const std::string& path) {
     return dot == std::string::npos ? std::string() : name.substr(dot);
 }
 
+bool FitsACommandLine(const std::string& path) {
+    // A quote would end the quoted path early, and so would a backslash just before the
+    // closing quote, which the tools read as an escaped quote.
+    return path.find('"') == std::string::npos && (path.empty() || path.back() != '\\');
+}
+
 bool IsCompatibleFile(const std::string& path, bool lowerCaseExtension) {
-    if (path.find('"') != std::string::npos) {
+    if (!FitsACommandLine(path)) {
         return false;
     }
     std::string extension = FileExtension(path);

@@ -14,9 +14,12 @@ std::string FileNamePart(const std::string& path);
 // The file name's text from its last "." to the end, dot included; empty without a dot.
 std::string FileExtension(const std::string& path);
 
+// Whether the tool command lines can carry the path inside their double quotes.
+bool FitsACommandLine(const std::string& path);
+
 // The extension test of every intake path. Chosen and directly dropped files are tested with
-// the extension lower-cased, scanned files as found. A path holding a double quote is refused:
-// the tool command lines quote paths and could not carry it.
+// the extension lower-cased, scanned files as found. A path the tool command lines cannot carry
+// is refused.
 bool IsCompatibleFile(const std::string& path, bool lowerCaseExtension);
 
 // Whether a folder holds a DVD-Video: it has a "VIDEO_TS" folder with "VIDEO_TS.IFO" in it, or is

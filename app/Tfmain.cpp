@@ -596,7 +596,7 @@ void Tfmain::HandleDroppedFiles(const std::vector<std::string>& paths) {
         }
         if (S_ISDIR(st.st_mode) && IsDvdFolder(path)) {
             // A DVD is encoded as one job from its folder; its files are no sources by themselves.
-            if (path.find('"') == std::string::npos) {
+            if (FitsACommandLine(path)) {
                 AddQueueEntry(path);
             } else {
                 refused = true;

@@ -37,6 +37,7 @@ TEST(ExtensionTest, FollowsTheSubstringRule) {
         {"/v/.avi", false, true},
         {"/v/a\"b.avi", true, false},  // cannot be quoted on a tool command line
         {"/v/a.av\"i", true, false},
+        {"/v/a\\b.avi", true, true},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(IsCompatibleFile(c.Path, c.LowerCase), c.Passes)
@@ -177,9 +178,11 @@ TEST_F(Intake, DroppedDvdFolderIsQueuedAsOneEntry) {
     EXPECT_EQ(Window->RowFileName(1), "disc");
     EXPECT_TRUE(Boxes.empty());
 
-    // The quote rule holds for a DVD folder as well.
+    // A DVD folder is refused, like a file, when the tool command lines cannot carry its path:
+    // a quote in it, or a backslash at its end that would escape the closing quote.
     MakeFile("say \"hi\"/VIDEO_TS/VIDEO_TS.IFO");
-    ASSERT_TRUE(Drop({TempPath("say \"hi\"")}));
+    MakeFile("back\\/VIDEO_TS/VIDEO_TS.IFO");
+    ASSERT_TRUE(Drop({TempPath("say \"hi\""), TempPath("back\\")}));
     EXPECT_EQ(Window->QueuedPaths.size(), 4u);
     EXPECT_EQ(NotCompatibleMessages(), 1u);
 }
