@@ -59,9 +59,6 @@ TDosCommand::TDosCommand(QObject* owner) : QObject(owner) {
 }
 
 TDosCommand::~TDosCommand() {
-    if (attached_) {
-        Stop();
-    }
     Sever();
     // The watchdog goes with the QObject children.
 }
@@ -71,7 +68,6 @@ void TDosCommand::Execute() {
         return;
     }
     EnsureErrorRelay();  // the application may have been created after this command
-    Stop();
     // The old worker never reaches this command again: not its lines, not its status.
     Sever();
     if (!watchdog_) {
@@ -105,10 +101,14 @@ void TDosCommand::Sever() {
     if (!run_) {
         return;
     }
+    // Cut off first, then stopped: told to stop while still linked, the worker could end and
+    // reach this command in between.
     {
         std::lock_guard<std::mutex> lock(run_->linkMutex);
         run_->command = nullptr;
     }
+    run_->terminate.store(true);
+    attached_ = false;
     run_->released.store(true);
     run_->applied.fetch_add(1);
     run_->applied.notify_all();

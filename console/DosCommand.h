@@ -161,7 +161,8 @@ class TDosCommand : public QObject {
     friend class TDosThread;
     friend void ApplyPendingLines(const std::shared_ptr<TDosRun>& run);
 
-    // Cuts the current run off from this command for good and releases a waiting hand-over.
+    // Cuts the current run off from this command for good, stops it and releases a waiting
+    // hand-over.
     void Sever();
 
     std::string commandLine_;
