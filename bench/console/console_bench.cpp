@@ -1,5 +1,5 @@
 // Benchmarks of the console runner. Prints figures and ratios; asserts nothing.
-//   console_bench [lines]      (default 1000000)
+//   bench_console [lines]      (default 1000000)
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
