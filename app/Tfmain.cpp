@@ -190,6 +190,10 @@ Tfmain::Tfmain(QWidget* parent) : QWidget(parent) {
     connect(qApp, &QGuiApplication::commitDataRequest, this, &Tfmain::CommitDataRequest,
             Qt::DirectConnection);
 
+    progressRepaint_ = new QTimer(this);
+    progressRepaint_->setSingleShot(true);
+    connect(progressRepaint_, &QTimer::timeout, this, &Tfmain::RepaintProgress);
+
     FormCreate();
     // A tool that cannot be started is reported in the window's error box, which the run does
     // not wait for: an unattended queue goes on to its next stage or job meanwhile.
@@ -756,9 +760,29 @@ std::vector<std::string> Tfmain::LogLines() const {
     return lines;
 }
 
+namespace {
+
+// A running tool's line changes with every poll, 50 times a second, but a person reads it far
+// slower, and laying out and painting the text takes CPU time from the encoder: the field takes
+// a new line at most this often, and always ends up with the latest one.
+constexpr int kProgressRepaintMs = 100;
+
+}  // namespace
+
 void Tfmain::SetProgressText(const std::string& text) {
-    // Called every few milliseconds while a tool runs: an unchanged line costs no repaint.
-    const QString shown = Local(text);
+    progressPending_ = text;
+    if (progressRepaint_->isActive()) {
+        return;
+    }
+    if (progressPainted_.isValid() && progressPainted_.elapsed() < kProgressRepaintMs) {
+        progressRepaint_->start(static_cast<int>(kProgressRepaintMs - progressPainted_.elapsed()));
+        return;
+    }
+    RepaintProgress();
+}
+
+void Tfmain::RepaintProgress() {
+    const QString shown = Local(progressPending_);
     if (shown == txtLogEncoder->text()) {
         return;
     }
@@ -766,6 +790,7 @@ void Tfmain::SetProgressText(const std::string& text) {
     // A progress line is read from its start (position, frames, percentage); a line edit would
     // scroll a long one to its end.
     txtLogEncoder->setCursorPosition(0);
+    progressPainted_.start();
 }
 
 void Tfmain::Clear1Click() {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <string>
@@ -206,4 +208,9 @@ class Tfmain : public QWidget {
     // Runs a handler started from the window; a failure that escapes it goes to ShowError.
     void Guarded(const std::function<void()>& handler);
     void ConnectGuarded(QAction* action, void (Tfmain::*handler)());
+    void RepaintProgress();
+
+    std::string progressPending_;
+    QElapsedTimer progressPainted_;
+    QTimer* progressRepaint_ = nullptr;
 };

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QTemporaryDir>
+#include <QTest>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -82,6 +84,20 @@ class WindowTest : public ::testing::Test {
     QMessageBox::StandardButton NextAnswer = QMessageBox::Ok;
     QTemporaryDir Temp;
 };
+
+// Serves the event loop until condition holds; false when it still does not after timeoutMs.
+// (QTRY_ macros report to QTest, which these gtest tests would not hear of.)
+inline bool Eventually(const std::function<bool()>& condition, int timeoutMs = 5000) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!condition()) {
+        if (waited.elapsed() > timeoutMs) {
+            return false;
+        }
+        QTest::qWait(5);
+    }
+    return true;
+}
 
 inline constexpr char kNotCompatibleText[] =
     "Some files were not added, they are not compatible with Quintaro.";

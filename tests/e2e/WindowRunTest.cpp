@@ -55,7 +55,8 @@ TEST_F(WindowRunTest, StartEncodesTheQueueAndLogsEachStage) {
     EXPECT_TRUE(EndsWith(log[1], "] > Running video analysis... done.")) << log[1];
     EXPECT_TRUE(EndsWith(log[5], "] > Merging audio and video to MP4... done.")) << log[5];
     EXPECT_TRUE(EndsWith(log[13], "] > Finished!")) << log[13];
-    EXPECT_EQ(Window->txtLogEncoder->text().toStdString(), "Pos:   1.0s     25f (100%)  25 fps");
+    EXPECT_TRUE(Eventually([this] { return Progress("Pos:   1.0s     25f (100%)  25 fps"); }))
+        << Window->txtLogEncoder->text().toStdString();
     EXPECT_TRUE(Window->btnStart->isEnabled());
     EXPECT_FALSE(Window->btnStop->isEnabled());
     EXPECT_FALSE(Window->RunInProgress);
