@@ -129,18 +129,10 @@ class BatchRun {
     }
 
     // Compared as files too: the output folder may be typed differently or reached through a link.
-    bool WrittenInThisRun(const std::string& path) const {
-        for (const std::string& written : written_) {
-            if (written == path || SameFile(written, path)) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    bool QueuedAsSource(const std::string& path, const std::vector<std::string>& queued) const {
-        for (const std::string& source : queued) {
-            if (source == path || SameFile(source, path)) {
+    template <typename Paths>
+    static bool NamesAnyOf(const std::string& path, const Paths& paths) {
+        for (const std::string& other : paths) {
+            if (other == path || SameFile(other, path)) {
                 return true;
             }
         }
@@ -153,9 +145,9 @@ class BatchRun {
                                     const std::vector<std::string>& queued,
                                     const std::string& extension) {
         std::string why;
-        if (WrittenInThisRun(outputPath)) {
+        if (NamesAnyOf(outputPath, written_)) {
             why = " was written earlier in this run";
-        } else if (QueuedAsSource(outputPath, queued)) {
+        } else if (NamesAnyOf(outputPath, queued)) {
             why = " is queued as a source";
         } else {
             return outputPath;
@@ -163,8 +155,8 @@ class BatchRun {
         const std::string base = WithoutExtension(outputPath);
         for (int number = 2;; ++number) {
             const std::string candidate = base + " (" + std::to_string(number) + ")" + extension;
-            if (!WrittenInThisRun(candidate) && !Exists(candidate) &&
-                !QueuedAsSource(candidate, queued)) {
+            if (!NamesAnyOf(candidate, written_) && !Exists(candidate) &&
+                !NamesAnyOf(candidate, queued)) {
                 host_.LogLine("> " + FileNameOf(outputPath) + why + "; writing " +
                               FileNameOf(candidate) + " instead.");
                 return candidate;
