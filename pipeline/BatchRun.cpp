@@ -71,11 +71,15 @@ class BatchRun {
     BatchRun(BatchHost& host, std::string workFolder)
         : host_(host), workFolder_(std::move(workFolder)) {}
 
-    void Run() {
+    RunSummary Run() {
         while (true) {
             const int row = FirstReadyRow();
-            if (row < 0 || RunJob(row) == Outcome::EndRun) {
-                return;
+            if (row < 0) {
+                summary_.queueFinished = true;
+                return summary_;
+            }
+            if (RunJob(row) == Outcome::EndRun) {
+                return summary_;
             }
         }
     }
@@ -113,12 +117,14 @@ class BatchRun {
             return Outcome::EndRun;
         }
         SetEncodingRows(JobStatus::Error);
+        ++summary_.failed;
         return Outcome::NextJob;
     }
 
     Outcome FailJob(const std::string& why) {
         host_.LogLine(">> " + why);
         SetEncodingRows(JobStatus::Error);
+        ++summary_.failed;
         return Outcome::NextJob;
     }
 
@@ -262,6 +268,7 @@ class BatchRun {
         written_.insert(outputPath);
         host_.LogLine("> Finished!");
         SetEncodingRows(JobStatus::Done);
+        ++summary_.done;
         return Outcome::Succeeded;
     }
 
@@ -269,6 +276,7 @@ class BatchRun {
     const std::string workFolder_;
     std::vector<std::string> cleanup_;
     std::set<std::string> written_;
+    RunSummary summary_;
 };
 
 }  // namespace
@@ -365,12 +373,14 @@ void RunBatch(BatchHost& host) {
     host.SetRunButtons(true);
     const std::string workFolder = WorkFolderPath();
     const std::string problem = PrepareWorkFolder(workFolder);
+    RunSummary summary;
     if (!problem.empty()) {
         host.LogLine("Error: " + problem);
         host.ReportError(problem);
     } else {
         host.ClearStopRequest();
-        BatchRun(host, workFolder).Run();
+        summary = BatchRun(host, workFolder).Run();
     }
+    host.RunEnded(summary);
     host.SetRunButtons(false);
 }

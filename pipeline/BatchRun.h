@@ -14,6 +14,14 @@ inline const std::string Done = "done";
 inline const std::string Error = "error";
 }  // namespace JobStatus
 
+// How a run that got going ended, for the window to tell the user.
+struct RunSummary {
+    int done = 0;    // jobs of this run that completed
+    int failed = 0;  // jobs of this run that ended in "error"
+    // The run ended because no "ready" entry was left: not stopped, and the work folder was usable.
+    bool queueFinished = false;
+};
+
 // What the batch run needs of the window. Rows are counted as the queue grid shows them: row 0 is
 // the header, rows 1 to n the entries, and one empty last row follows them.
 class BatchHost : public ToolHost {
@@ -38,6 +46,9 @@ class BatchHost : public ToolHost {
     virtual void ReportError(const std::string& message) = 0;
 
     virtual std::vector<std::string>& LastToolOutput() = 0;
+
+    // Called once at the end of every run that disabled Start, before the buttons are restored.
+    virtual void RunEnded(const RunSummary& summary) { (void)summary; }
 
     // Runs one stage's command line; the window's RunTool by default.
     virtual int RunStage(const std::string& commandLine) {

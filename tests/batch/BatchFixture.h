@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QTemporaryDir>
 #include <functional>
 #include <string>
@@ -27,6 +29,7 @@ class FakeHost : public BatchHost {
     bool stop = false;
     bool running = false;
     int buttonChanges = 0;
+    std::vector<RunSummary> summaries;
 
     // Called with every progress text, on the thread that runs the batch.
     std::function<void(FakeHost&, const std::string&)> onProgress;
@@ -48,6 +51,10 @@ class FakeHost : public BatchHost {
     void ClearStopRequest() override { stop = false; }
     void ReportError(const std::string& message) override { errors.push_back(message); }
     std::vector<std::string>& LastToolOutput() override { return lastOutput; }
+    void RunEnded(const RunSummary& summary) override {
+        EXPECT_TRUE(running) << "the summary comes before the buttons are restored";
+        summaries.push_back(summary);
+    }
     bool StopRequested() const override { return stop; }
     void SetProgressText(const std::string& text) override;
     int RunStage(const std::string& commandLine) override;

@@ -178,6 +178,36 @@ TEST_F(BatchRunTest, CorruptSourceFailsItsJobAndTheNextOneRuns) {
     EXPECT_EQ(host.log.back(), "> Finished!");
 }
 
+TEST_F(BatchRunTest, EachRunThatGotGoingEndsWithItsSummary) {
+    // No summary without a run: an empty queue or an unwritable output folder.
+    RunBatch(host);
+    host.Queue(tools.Source("bad.avi"));
+    host.settings.OutputFolder = tools.Root() + "/missing/";
+    RunBatch(host);
+    EXPECT_TRUE(host.summaries.empty());
+
+    host.settings.OutputFolder = tools.OutputFolder();
+    tools.Behave("mencoder.exe", "case \"$*\" in *bad.avi*) code=254;; esac");
+    host.Queue(tools.Source("good.avi"));
+    host.Queue(tools.Source("other.avi"));
+    RunBatch(host);
+    ASSERT_EQ(host.summaries.size(), 1u);
+    EXPECT_EQ(host.summaries[0].done, 2);
+    EXPECT_EQ(host.summaries[0].failed, 1);
+    EXPECT_TRUE(host.summaries[0].queueFinished);
+
+    // Stopped: the queue is not finished, and only this run's jobs count.
+    tools.Behave("mencoder.exe", "progress='slow'; delay=30.383");
+    host.entries[1].status = JobStatus::Ready;
+    host.onProgress = [](FakeHost& h, const std::string& text) { h.stop = text == "slow"; };
+    RunBatch(host);
+    ASSERT_EQ(host.summaries.size(), 2u);
+    EXPECT_EQ(host.summaries[1].done, 0);
+    EXPECT_EQ(host.summaries[1].failed, 0);
+    EXPECT_FALSE(host.summaries[1].queueFinished);
+    EXPECT_EQ(host.Statuses(), (Lines{"error", "ready", "done"}));
+}
+
 TEST_F(BatchRunTest, FailedStageKeepsItsFilesUntilALaterJobCompletes) {
     // The first job fails at audio encoding after the encoding pass and extraction wrote files.
     tools.Behave("enhAacPlusEnc.exe",
@@ -516,6 +546,8 @@ TEST_F(BatchRunTest, UnusableWorkFolderIsReported) {
     EXPECT_FALSE(host.running);
     EXPECT_EQ(host.buttonChanges, 2);
     EXPECT_TRUE(tools.Calls().empty());
+    ASSERT_EQ(host.summaries.size(), 1u);
+    EXPECT_FALSE(host.summaries[0].queueFinished);
 }
 
 TEST(WorkFolder, ComesFromTempOrTheCacheFolder) {
