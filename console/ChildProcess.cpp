@@ -8,9 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 
 extern char** environ;
 
@@ -239,6 +243,42 @@ void KillProcessGroup(pid_t pid) {
     }
     kill(-pid, SIGKILL);
     kill(pid, SIGKILL);
+}
+
+bool ProcessGroupGone(pid_t pgid) {
+    if (pgid <= 0 || (kill(-pgid, 0) != 0 && errno == ESRCH)) {
+        return true;
+    }
+    // Someone is left; only zombies do not count.
+    DIR* proc = opendir("/proc");
+    if (!proc) {
+        return false;
+    }
+    bool gone = true;
+    while (dirent* entry = readdir(proc)) {
+        if (entry->d_name[0] < '1' || entry->d_name[0] > '9') {
+            continue;
+        }
+        std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+        std::string text;
+        if (!std::getline(stat, text)) {
+            continue;
+        }
+        // "pid (comm) state ppid pgrp ...": the name may hold anything, so count from its end.
+        const size_t close = text.rfind(')');
+        if (close == std::string::npos) {
+            continue;
+        }
+        char state = 0;
+        long ppid = 0, group = 0;
+        if (std::sscanf(text.c_str() + close + 1, " %c %ld %ld", &state, &ppid, &group) == 3 &&
+            group == pgid && state != 'Z' && state != 'X') {
+            gone = false;
+            break;
+        }
+    }
+    closedir(proc);
+    return gone;
 }
 
 }  // namespace childprocess

@@ -46,4 +46,8 @@ StartResult StartChild(const std::vector<std::string>& words, int stdinFd, int o
 // Kills the child's whole process group, and the child itself should it have left the group.
 void KillProcessGroup(pid_t pid);
 
+// Whether no process of the group is left, zombies aside: a killed tool's helpers go on for a
+// moment after the signal, and an orphaned zombie waits for a reaper that is not ours.
+bool ProcessGroupGone(pid_t pgid);
+
 }  // namespace childprocess

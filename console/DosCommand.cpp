@@ -77,6 +77,7 @@ void TDosCommand::Execute() {
         QWriteLocker lock(&linesLock_);
         QUINTARO_TSAN_ACQUIRE(&linesLock_);
         capturedLines_.clear();
+        capturedKinds_.clear();
         QUINTARO_TSAN_RELEASE(&linesLock_);
     }
     run_ = std::make_shared<TDosRun>();
@@ -117,6 +118,13 @@ void TDosCommand::Sever() {
         watchdog_->Disarm();
     }
     run_.reset();
+}
+
+std::shared_ptr<const std::atomic<bool>> TDosCommand::ChildGone() const {
+    if (!run_) {
+        return nullptr;
+    }
+    return std::shared_ptr<const std::atomic<bool>>(run_, &run_->childGone);
 }
 
 std::vector<std::string> TDosCommand::CapturedLinesSnapshot() const {

@@ -135,6 +135,10 @@ class TDosCommand : public QObject {
     // Hold for reading around every access to CapturedLines while a worker may run.
     QReadWriteLock& LinesLock() { return linesLock_; }
     const std::vector<std::string>& CapturedLines() const { return capturedLines_; }
+    // The kind of each entry of CapturedLines, under the same lock. While an unfinished line
+    // keeps growing read after read, its one entry grows with it (kind otBeginningOfLine), so
+    // that a long line without line ends costs its length once, not once per read.
+    const std::vector<TOutputType>& CapturedKinds() const { return capturedKinds_; }
     // A copy taken under LinesLock.
     std::vector<std::string> CapturedLinesSnapshot() const;
     // Not owned; kept up to date on the owning thread with unfinished lines merged.
@@ -149,6 +153,11 @@ class TDosCommand : public QObject {
     int RunStatus() const { return runStatus_.load(); }
     // Created by the first Execute, kept for later runs.
     TProcessTimer* Watchdog() const { return watchdog_; }
+
+    // Set once the current run's child has ended and nothing of its process group is left
+    // (also when no child was started). It outlives Stop and the command, so a caller can wait
+    // for a stopped run's tool to be really gone. Null before the first Execute.
+    std::shared_ptr<const std::atomic<bool>> ChildGone() const;
 
     // How a worker's start failure is shown: installed by the window. Called on the main thread,
     // never on a worker, and no worker waits for it. Without one the message goes to stderr.
@@ -183,6 +192,7 @@ class TDosCommand : public QObject {
 
     mutable QReadWriteLock linesLock_;
     std::vector<std::string> capturedLines_;
+    std::vector<TOutputType> capturedKinds_;
     std::vector<std::string>* displayLines_ = nullptr;
     std::mutex inputMutex_;
     std::deque<std::string> inputQueue_;

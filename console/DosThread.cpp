@@ -150,7 +150,16 @@ void TDosThread::ApplyDelivery(TDosRun& run, TDosCommand& command, TDelivery& d)
         {
             QWriteLocker lock(&command.linesLock_);
             QUINTARO_TSAN_ACQUIRE(&command.linesLock_);
-            command.capturedLines_.push_back(d.line);
+            std::vector<std::string>& lines = command.capturedLines_;
+            std::vector<TOutputType>& kinds = command.capturedKinds_;
+            if (d.grows && run.lineOpen && !lines.empty() && kinds.back() == otBeginningOfLine &&
+                d.line.size() >= lines.back().size() &&
+                d.line.compare(0, lines.back().size(), lines.back()) == 0) {
+                lines.back().append(d.line, lines.back().size());
+            } else {
+                lines.push_back(d.line);
+                kinds.push_back(d.kind);
+            }
             QUINTARO_TSAN_RELEASE(&command.linesLock_);
         }
         run.watchdog->NoteOutput();
@@ -423,7 +432,9 @@ void TDosThread::run() {
         hook();
     }
     // Stopped before it began: no pipe, no child, no terminate event.
-    if (!run->terminate.load()) {
+    if (run->terminate.load()) {
+        run->childGone.store(true);
+    } else {
         try {
             RunRoutine(*run);
         } catch (const TCreatePipeError& e) {
@@ -610,7 +621,9 @@ void TDosThread::OutputStep(TDosRun& run, RunState& st, size_t waiting) {
 
 void TDosThread::Split(TDosRun& run, RunState& st, const char* bytes, size_t count) {
     std::vector<TDelivery> batch;
-    std::string current = st.unfinished;
+    // The unfinished line grows by what this read adds; it is never copied as a whole.
+    std::string current = std::move(st.unfinished);
+    bool continued = !current.empty();  // still the line the last read left open
     size_t i = 0;
     char last = 0;
     bool walked = false;
@@ -632,22 +645,30 @@ void TDosThread::Split(TDosRun& run, RunState& st, const char* bytes, size_t cou
             ++i;
             batch.push_back({std::move(current), otEntireLine, rc, !batch.empty()});
             current.clear();
+            continued = false;
         } else {
-            // Copy the run of ordinary bytes at once.
+            // Copy the run of ordinary bytes at once, up to the longest piece of a line.
             size_t end = i + 1;
-            while (end < count && bytes[end] != 0 && bytes[end] != '\n' && bytes[end] != '\r') {
+            const size_t room = kMaxLinePiece - current.size();
+            while (end < count && end - i < room && bytes[end] != 0 && bytes[end] != '\n' &&
+                   bytes[end] != '\r') {
                 ++end;
             }
             current.append(bytes + i, end - i);
             last = bytes[end - 1];
             i = end;
+            if (current.size() >= kMaxLinePiece) {
+                batch.push_back({std::move(current), otEntireLine, -1, !batch.empty()});
+                current.clear();
+                continued = false;
+            }
         }
     }
     if (walked) {
         st.crAtEnd = last == '\r';
     }
     if (!current.empty()) {
-        batch.push_back({current, otBeginningOfLine, -1, !batch.empty()});
+        batch.push_back({current, otBeginningOfLine, -1, !batch.empty(), continued});
     }
     st.unfinished = std::move(current);
     if (!batch.empty() && HandOver(run, std::move(batch)) >= 0) {
@@ -745,9 +766,18 @@ void TDosThread::Cleanup(TDosRun& run, RunState& st) {
         int status;
         while (waitpid(st.pid, &status, 0) < 0 && errno == EINTR) {
         }
+        // What the tool started may take a moment to die; whoever waits for this run must never
+        // meet it, but a process that ignores SIGKILL (stuck in the kernel) is not waited for
+        // forever.
+        const auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (!childprocess::ProcessGroupGone(st.pid) && Clock::now() < deadline) {
+            childprocess::KillProcessGroup(st.pid);
+            usleep(2000);
+        }
         st.pid = -1;
         CloseFd(st.pidFd);
     }
+    run.childGone.store(true);
     if (st.pipesCreated) {
         CloseFd(st.inRead);
         CloseFd(st.outWrite);

@@ -22,7 +22,13 @@ struct TDelivery {
     TOutputType kind = otEntireLine;
     int returnCode = -1;     // OutputReturnCode to set first, -1 for none
     bool droppable = false;  // dropped with the rest when termination was asked for before it
+    bool grows = false;      // a longer state of the unfinished line delivered just before it
 };
+
+// The longest piece of a line without line end that is gathered before it is delivered as a
+// line of its own: a tool that never ends its lines must not make every read re-deliver all of
+// its output.
+constexpr size_t kMaxLinePiece = 64 * 1024;
 
 // What a command and its worker share. The command holds it until its next Execute or its
 // destruction, then severs it; the worker, the watchdog and pending hand-overs may hold it longer,
@@ -55,6 +61,8 @@ struct TDosRun {
 
     std::atomic<bool> terminate{false};
     std::atomic<bool> running{true};
+    // The child has been reaped and its process group is empty (or no child was started).
+    std::atomic<bool> childGone{false};
     int wakeFd = -1;
     int wakeError = 0;
 

@@ -156,6 +156,10 @@ struct SplitCase {
     std::vector<TOutputType> kinds;
     std::vector<std::string> display;
     TReturnCode returnCode;
+    // What the line handler got, when it differs from what was captured (a growing unfinished
+    // line is one captured entry but a delivery per read).
+    std::vector<std::string> handled = {};
+    std::vector<TOutputType> handledKinds = {};
 };
 
 class SplitTest : public DosCommandTest, public testing::WithParamInterface<SplitCase> {};
@@ -171,8 +175,9 @@ TEST_P(SplitTest, DeliversLinesAsSplit) {
     RunToEnd(command);
     EXPECT_EQ(command.RunStatus(), 8);
     EXPECT_EQ(command.CapturedLinesSnapshot(), c.captured);
-    EXPECT_EQ(rec.lines, c.captured);
-    EXPECT_EQ(rec.kinds, c.kinds);
+    EXPECT_EQ(command.CapturedKinds(), c.kinds);
+    EXPECT_EQ(rec.lines, c.handled.empty() ? c.captured : c.handled);
+    EXPECT_EQ(rec.kinds, c.handledKinds.empty() ? c.kinds : c.handledKinds);
     EXPECT_TRUE(rec.linesOnOwnerThread);
     EXPECT_EQ(display, c.display);
     EXPECT_EQ(command.OutputReturnCode(), c.returnCode);
@@ -206,6 +211,22 @@ INSTANTIATE_TEST_SUITE_P(
                   {E, B, B},
                   {"x", "tail"},
                   rcLF},
+        SplitCase{"UnfinishedGrowsInItsOneEntry",
+                  "w:ab w:cd w:ef\\n",
+                  {"abcd", "abcdef"},
+                  {B, E},
+                  {"abcdef"},
+                  rcLF,
+                  {"ab", "abcd", "abcdef"},
+                  {B, B, E}},
+        SplitCase{"GrowingLineAfterACompleteOne",
+                  "w:a\\nb w:c w:d",
+                  {"a", "bcd", "bcd"},
+                  {E, B, B},
+                  {"a", "bcd"},
+                  rcLF,
+                  {"a", "b", "bc", "bcd", "bcd"},
+                  {E, B, B, B, B}},
         // More than the first buffer's 1024 bytes arrive in one read: one delivery, not four.
         SplitCase{"BurstReadInOnePiece",
                   "c:3000",
@@ -217,6 +238,41 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---------------------------------------------------------------------------------------------
 // How runs end.
+
+TEST_F(DosCommandTest, LongOutputWithoutLineEndsIsCutAndCapturedOnce) {
+    // About 1 MiB in 250 reads, and 200,000 bytes in as few reads as the pipe allows.
+    struct Case {
+        std::string actions;
+        size_t bytes;
+    } cases[] = {{"u:250:4100", 250 * 4100}, {"c:200000", 200000}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.actions);
+        TDosCommand command;
+        command.SetCommandLine(HelperLine(c.actions));
+        RunToEnd(command);
+        const std::vector<std::string> lines = command.CapturedLinesSnapshot();
+        const std::vector<TOutputType> kinds = command.CapturedKinds();
+        ASSERT_EQ(lines.size(), kinds.size());
+        ASSERT_FALSE(lines.empty());
+        size_t captured = 0, complete = 0;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            EXPECT_LE(lines[i].size(), kMaxLinePiece);
+            captured += lines[i].size();
+            if (kinds[i] == otEntireLine) {
+                EXPECT_EQ(lines[i].size(), kMaxLinePiece);
+                complete += lines[i].size();
+            }
+        }
+        // Every byte is in a piece that was cut off, or in the unfinished rest at the end.
+        const size_t rest = c.bytes % kMaxLinePiece;
+        EXPECT_EQ(complete, c.bytes - rest);
+        EXPECT_EQ(lines.back().size(), rest);
+        EXPECT_EQ(lines.back().find_first_not_of('x'), std::string::npos);
+        EXPECT_EQ(kinds.back(), otBeginningOfLine);
+        // Each piece at most twice (its growing entry, then its cut), never once per read.
+        EXPECT_LE(captured, 2 * c.bytes + kMaxLinePiece);
+    }
+}
 
 TEST_F(DosCommandTest, ExitCodesOfChildrenThatEndByThemselves) {
     struct Case {
@@ -429,6 +485,34 @@ TEST_F(DosCommandTest, StopWhileRunningKillsTheWholeGroup) {
     EXPECT_EQ(command.RunStatus(), 9);
     EXPECT_EQ(command.ExitValue(), 0u);
     EXPECT_FALSE(command.IsRunning());
+}
+
+TEST_F(DosCommandTest, ChildGoneOnlyWhenNothingOfTheGroupIsLeft) {
+    // Stopped, and ended by itself with a helper of its own still running.
+    for (const bool stop : {true, false}) {
+        SCOPED_TRACE(stop ? "stopped" : "ended by itself");
+        TDosCommand command;
+        EXPECT_EQ(command.ChildGone(), nullptr);
+        command.SetCommandLine(HelperLine(stop ? "g p s:60000" : "g p w:ready x:0"));
+        command.Execute();
+        const std::shared_ptr<const std::atomic<bool>> gone = command.ChildGone();
+        ASSERT_NE(gone, nullptr);
+        ASSERT_TRUE(WaitUntil([&] { return command.CapturedLinesSnapshot().size() >= 2; }));
+        const pid_t grandchild = NumberAfter(command.CapturedLinesSnapshot(), "grandchild ");
+        const pid_t child = NumberAfter(command.CapturedLinesSnapshot(), "pid ");
+        ASSERT_GT(grandchild, 0);
+        ASSERT_GT(child, 0);
+        if (stop) {
+            EXPECT_FALSE(gone->load());
+            command.Stop();
+            ASSERT_TRUE(WaitUntil([&] { return gone->load(); }));
+        } else {
+            ASSERT_TRUE(WaitUntil([&] { return !command.IsRunning(); }));
+            EXPECT_TRUE(gone->load());
+        }
+        EXPECT_TRUE(ProcessGone(child));
+        EXPECT_TRUE(ProcessGone(grandchild));
+    }
 }
 
 TEST_F(DosCommandTest, ExecuteWhileRunningDetachesTheOldWorkerAndReusesTheWatchdog) {

@@ -3,6 +3,7 @@
 //   W:TEXT   write TEXT in one write without waiting
 //            (TEXT knows \r \n \t \0 \\ and \xHH)
 //   c:N      write N bytes 'x' in one write
+//   u:N:M    write N pieces of M bytes 'x', each a read of its own (no line end)
 //   t:N:F    print N lines "line I" through stdio, flushing each when F is 1
 //   L:N:MS   print N lines holding CLOCK_MONOTONIC in ns, flushed, MS apart
 //   y        print "flood" lines forever
@@ -143,6 +144,15 @@ int main(int argc, char** argv) {
             case 'c':
                 WriteAll(std::string(std::stoul(val), 'x'));
                 break;
+            case 'u': {
+                const long pieces = std::stol(val);
+                const std::string piece(std::stoul(val.substr(val.find(':') + 1)), 'x');
+                for (long i = 0; i < pieces; ++i) {
+                    WriteAll(piece);
+                    WaitDrained();
+                }
+                break;
+            }
             case 't': {
                 long n = std::stol(val);
                 bool flush = val.find(":1") != std::string::npos;
