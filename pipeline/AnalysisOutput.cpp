@@ -71,15 +71,24 @@ std::vector<std::string> SplitWords(const std::string& line) {
     return words;
 }
 
-std::optional<std::string> FrameRate(const std::vector<std::string>& lines) {
-    for (const std::string& line : lines) {
-        if (StartsWith(line, "VIDEO")) {
-            const std::vector<std::string> words = SplitWords(CollapseDoubleBlanks(line));
-            if (words.size() < 5) {
-                return std::nullopt;
-            }
-            return words[4];
+std::optional<std::string> FrameRate(const std::vector<std::string>& lines,
+                                     const std::vector<bool>& unfinished) {
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (!StartsWith(lines[i], "VIDEO")) {
+            continue;
         }
+        // A line that arrived in pieces is read once it is whole: its unfinished start would give
+        // a word of its middle. One that never was completed is read as far as it came.
+        size_t whole = i;
+        while (whole < unfinished.size() && unfinished[whole] && whole + 1 < lines.size() &&
+               lines[whole + 1].compare(0, lines[whole].size(), lines[whole]) == 0) {
+            ++whole;
+        }
+        const std::vector<std::string> words = SplitWords(CollapseDoubleBlanks(lines[whole]));
+        if (words.size() < 5) {
+            return std::nullopt;
+        }
+        return words[4];
     }
     return std::nullopt;
 }

@@ -1,16 +1,20 @@
 #include "pipeline/BatchRun.h"
 
 #include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <set>
 
 #include "pipeline/AnalysisOutput.h"
 #include "pipeline/CommandLines.h"
+#include "pipeline/FailureReason.h"
 
 namespace {
 
@@ -51,6 +55,28 @@ std::string WithoutExtension(const std::string& path) {
         return path;
     }
     return path.substr(0, dot);
+}
+
+// 0 or the errno. Where the file system cannot refuse to replace, a hard link does the same;
+// only where neither exists is there a moment between the look and the rename.
+int RenameWithoutReplacing(const std::string& from, const std::string& to) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return errno;
+    }
+    if (link(from.c_str(), to.c_str()) == 0) {
+        unlink(from.c_str());
+        return 0;
+    }
+    if (errno == EEXIST) {
+        return EEXIST;
+    }
+    if (Exists(to)) {
+        return EEXIST;
+    }
+    return rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
 bool MakeFolders(const std::string& folder) {
@@ -103,14 +129,21 @@ class BatchRun {
         }
     }
 
-    Outcome Judge(int result, bool analysisPass) {
+    Outcome Judge(int result, bool analysisPass, const std::string& commandLine,
+                  const ToolRunDetails& details) {
         if (result == 0) {
             host_.LogAppend("done.");
             return Outcome::Succeeded;
         }
         host_.LogAppend("error #" + std::to_string(result));
-        if (analysisPass && result == -2) {
+        const bool corrupt = analysisPass && result == -2 && !details.stopped;
+        if (corrupt) {
             host_.LogLine(">> Errors in source. File is corrupt.");
+        }
+        const std::string why = FailureReason(commandLine, result, details, host_.LastToolOutput(),
+                                              {workFolder_, outputFolder_}, corrupt);
+        if (!why.empty()) {
+            host_.LogLine(">> " + why);
         }
         if (host_.StopRequested()) {
             SetEncodingRows(JobStatus::Ready);
@@ -131,7 +164,10 @@ class BatchRun {
     Outcome Stage(const std::string& caption, const std::string& commandLine,
                   bool analysisPass = false) {
         host_.LogLine(caption);
-        return Judge(host_.RunStage(commandLine), analysisPass);
+        ToolRunDetails details;
+        const int result = host_.RunStage(commandLine, details);
+        lastDetails_ = details;
+        return Judge(result, analysisPass, commandLine, details);
     }
 
     // Compared as files too: the output folder may be typed differently or reached through a link.
@@ -145,29 +181,70 @@ class BatchRun {
         return false;
     }
 
-    // A later job of the run must not replace what an earlier one wrote, nor a file that waits in
-    // the queue to be encoded: it gets "name (2).mp4".
+    // Why path cannot be this job's output, said as the log says it, or nothing when it can.
+    // The output never replaces a file: not what an earlier job of the run wrote, not a source
+    // that waits to be encoded, not anything else that is there, nor a ".part" that is not ours.
+    std::optional<std::string> Conflict(const std::string& path,
+                                        const std::vector<std::string>& queued) const {
+        const std::string name = FileNameOf(path);
+        if (NamesAnyOf(path, written_)) {
+            return name + " was written earlier in this run";
+        }
+        if (NamesAnyOf(path, queued)) {
+            return name + " is queued as a source";
+        }
+        if (Exists(path)) {
+            return name + " already exists";
+        }
+        const std::string part = PartPath(path);
+        if (Exists(part) && !NamesAnyOf(part, cleanup_)) {
+            return FileNameOf(part) + " already exists";
+        }
+        return std::nullopt;
+    }
+
+    // The output path itself when it is free, else "name (2).mp4", "name (3).mp4", ...
     std::string UnclaimedOutputPath(const std::string& outputPath,
                                     const std::vector<std::string>& queued,
-                                    const std::string& extension) {
-        std::string why;
-        if (NamesAnyOf(outputPath, written_)) {
-            why = " was written earlier in this run";
-        } else if (NamesAnyOf(outputPath, queued)) {
-            why = " is queued as a source";
-        } else {
+                                    const std::string& extension, int firstNumber = 2) {
+        const std::optional<std::string> why = Conflict(outputPath, queued);
+        if (!why) {
             return outputPath;
         }
-        const std::string base = WithoutExtension(outputPath);
-        for (int number = 2;; ++number) {
+        const std::string base =
+            numberedBase_.empty() ? WithoutExtension(outputPath) : numberedBase_;
+        for (int number = firstNumber;; ++number) {
             const std::string candidate = base + " (" + std::to_string(number) + ")" + extension;
-            if (!NamesAnyOf(candidate, written_) && !Exists(candidate) &&
-                !NamesAnyOf(candidate, queued)) {
-                host_.LogLine("> " + FileNameOf(outputPath) + why + "; writing " +
-                              FileNameOf(candidate) + " instead.");
+            if (!Conflict(candidate, queued)) {
+                host_.LogLine("> " + *why + "; writing " + FileNameOf(candidate) + " instead.");
+                numberedBase_ = base;
+                nextNumber_ = number + 1;
                 return candidate;
             }
         }
+    }
+
+    static std::string PartPath(const std::string& outputPath) { return outputPath + ".part"; }
+
+    // Gives the finished ".part" its final name, which must not have been taken meanwhile.
+    // Returns the name it got, or nothing (with the reason in `why`).
+    std::optional<std::string> Publish(const std::string& part, std::string outputPath,
+                                       const std::vector<std::string>& queued,
+                                       const std::string& extension, std::string& why) {
+        for (int tries = 0; tries < 100; ++tries) {
+            const int error = RenameWithoutReplacing(part, outputPath);
+            if (error == 0) {
+                return outputPath;
+            }
+            if (error != EEXIST) {
+                why = "Cannot rename " + FileNameOf(part) + " to " + FileNameOf(outputPath) + ": " +
+                      std::strerror(error);
+                return std::nullopt;
+            }
+            outputPath = UnclaimedOutputPath(outputPath, queued, extension, nextNumber_);
+        }
+        why = "No free name for " + FileNameOf(outputPath);
+        return std::nullopt;
     }
 
     Outcome RunJob(int row) {
@@ -180,10 +257,12 @@ class BatchRun {
         host_.LogLine((isDvd ? "Encoding DVD: " : "Encoding: ") + DisplayName(source));
 
         const EncodeSettings settings = host_.CurrentSettings();
-        const std::string outputFolder = WithTrailingDelimiter(settings.OutputFolder);
+        outputFolder_ = WithTrailingDelimiter(settings.OutputFolder);
+        const std::string& outputFolder = outputFolder_;
         std::string outputPath = OutputPath(outputFolder, source, isDvd, settings.OutputFormat);
         host_.SetRowStatus(row, JobStatus::Encoding);
-        cleanup_.push_back(outputFolder + "divx2pass.log");
+        numberedBase_.clear();
+        nextNumber_ = 2;
 
         // The tools would read the quote as the end of the path and write elsewhere.
         if (outputPath.find('"') != std::string::npos) {
@@ -195,10 +274,13 @@ class BatchRun {
             return FailJob("The output " + FileNameOf(outputPath) +
                            " is the source file itself; choose another output folder or format.");
         }
-        outputPath = UnclaimedOutputPath(outputPath, paths, OutputExtension(settings.OutputFormat));
+        const std::string extension = OutputExtension(settings.OutputFormat);
+        outputPath = UnclaimedOutputPath(outputPath, paths, extension);
+        // The last merge writes beside the output and the name is given only to a complete file.
+        const std::string part = PartPath(outputPath);
 
         const JobCommands job =
-            BuildJobCommands(host_.AppDir(), workFolder_, source, isDvd, settings, outputPath);
+            BuildJobCommands(host_.AppDir(), workFolder_, source, isDvd, settings, part);
         for (const char* name : {"video.264", "audio.wav", "audio.mp4"}) {
             cleanup_.push_back(workFolder_ + name);
         }
@@ -209,10 +291,12 @@ class BatchRun {
         // The encoder keeps its two-pass statistics beside the stream.
         cleanup_.push_back(workFolder_ + "divx2pass.log");
         cleanup_.push_back(workFolder_ + "divx2pass.log.mbtree");
+        cleanup_.push_back(part);
 
         if (job.IsOgm) {
             host_.LogLine("> Converting to Matroska...");
-            host_.RunStage(job.MatroskaConversion);
+            ToolRunDetails ignored;
+            host_.RunStage(job.MatroskaConversion, ignored);
             host_.LogAppend("done!");
             cleanup_.push_back(workFolder_ + "source.mkv");
         }
@@ -224,7 +308,7 @@ class BatchRun {
         host_.DeleteFile(workFolder_ + "video.264");
         const std::vector<std::string>& analysis = host_.LastToolOutput();
         const bool hasAudio = HasAudio(analysis);
-        const std::optional<std::string> frameRate = FrameRate(analysis);
+        const std::optional<std::string> frameRate = FrameRate(analysis, lastDetails_.unfinished);
         if (!frameRate) {
             return FailJob("No frame rate in the video analysis output.");
         }
@@ -261,11 +345,17 @@ class BatchRun {
             return outcome;
         }
 
+        std::string why;
+        const std::optional<std::string> published =
+            Publish(part, outputPath, paths, extension, why);
+        if (!published) {
+            return FailJob(why);
+        }
         // Earlier failed jobs of the run left their files too; they go now.
         for (const std::string& file : cleanup_) {
             host_.DeleteFile(file);
         }
-        written_.insert(outputPath);
+        written_.insert(*published);
         host_.LogLine("> Finished!");
         SetEncodingRows(JobStatus::Done);
         ++summary_.done;
@@ -274,7 +364,12 @@ class BatchRun {
 
     BatchHost& host_;
     const std::string workFolder_;
+    std::string outputFolder_;  // the current job's
     std::vector<std::string> cleanup_;
+    ToolRunDetails lastDetails_;
+    // Where the current job's numbering stands, so that a name taken meanwhile moves on.
+    std::string numberedBase_;
+    int nextNumber_ = 2;
     std::set<std::string> written_;
     RunSummary summary_;
 };
@@ -339,6 +434,31 @@ std::string PrepareWorkFolder(const std::string& workFolder) {
     return {};
 }
 
+WorkFolderLock::~WorkFolderLock() {
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+}
+
+std::string WorkFolderLock::Take(const std::string& workFolder) {
+    const std::string path = workFolder + "run.lock";
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        return "Cannot lock the work folder \"" + workFolder + "\". " + std::strerror(errno);
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        close(fd);
+        if (error == EWOULDBLOCK) {
+            return "Another Quintaro run is using the work folder \"" + workFolder +
+                   "\"; start again when it has ended.";
+        }
+        return "Cannot lock the work folder \"" + workFolder + "\". " + std::strerror(error);
+    }
+    fd_ = fd;
+    return {};
+}
+
 bool OutputFolderWritable(const std::string& outputFolder) {
     // A "temp.dat" of the user's own is left alone: the probe then uses a name of its own.
     const std::string probe = outputFolder + "temp.dat";
@@ -372,7 +492,11 @@ void RunBatch(BatchHost& host) {
     }
     host.SetRunButtons(true);
     const std::string workFolder = WorkFolderPath();
-    const std::string problem = PrepareWorkFolder(workFolder);
+    std::string problem = PrepareWorkFolder(workFolder);
+    WorkFolderLock lock;
+    if (problem.empty()) {
+        problem = lock.Take(workFolder);
+    }
     RunSummary summary;
     if (!problem.empty()) {
         host.LogLine("Error: " + problem);

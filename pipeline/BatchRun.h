@@ -51,8 +51,8 @@ class BatchHost : public ToolHost {
     virtual void RunEnded(const RunSummary& summary) { (void)summary; }
 
     // Runs one stage's command line; the window's RunTool by default.
-    virtual int RunStage(const std::string& commandLine) {
-        return RunTool(commandLine, *this, LastToolOutput());
+    virtual int RunStage(const std::string& commandLine, ToolRunDetails& details) {
+        return RunTool(commandLine, *this, LastToolOutput(), &details);
     }
     // Deletes one intermediate file; a file that is not there is no error.
     virtual void DeleteFile(const std::string& path);
@@ -65,6 +65,21 @@ std::string WorkFolderPath();
 // Makes sure the scratch folder exists, is a real folder of this user and is private.
 // Returns an empty text on success, otherwise why it cannot be used.
 std::string PrepareWorkFolder(const std::string& workFolder);
+
+// Keeps one run at a time on a work folder: two windows of one user share it, and its files
+// have fixed names. The lock goes with the process, so a crashed program leaves none behind.
+class WorkFolderLock {
+  public:
+    WorkFolderLock() = default;
+    ~WorkFolderLock();
+    WorkFolderLock(const WorkFolderLock&) = delete;
+    WorkFolderLock& operator=(const WorkFolderLock&) = delete;
+    // Empty on success, otherwise why the folder cannot be used now.
+    std::string Take(const std::string& workFolder);
+
+  private:
+    int fd_ = -1;
+};
 
 // Whether files can be created in the output folder (a trailing "/" is expected).
 bool OutputFolderWritable(const std::string& outputFolder);

@@ -1,6 +1,7 @@
 #include "pipeline/ToolRunner.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QReadLocker>
 #include <QTimer>
@@ -11,6 +12,9 @@
 namespace {
 
 constexpr int kIdlePriorityClass = 64;
+
+// How long a stopped tool's process group is waited for; the worker gives up after 5 s itself.
+constexpr int kStoppedToolWaitMs = 6000;
 
 // The worker hands every line over and waits for it to be taken, so processing only what is
 // pending would let one line through per call. Keep going while events keep coming, but give
@@ -47,7 +51,10 @@ std::string ProgressText(const std::string& line) {
 }
 
 int RunTool(const std::string& commandLine, ToolHost& host,
-            std::vector<std::string>& lastToolOutput) {
+            std::vector<std::string>& lastToolOutput, ToolRunDetails* details) {
+    ToolRunDetails ignored;
+    ToolRunDetails& run = details ? *details : ignored;
+    run = ToolRunDetails{};
     // A tool's end is noticed by the worker; without a word from it, every call would wait out
     // the rest of a polling interval, which adds up over the stages of a job. The word is a
     // queued call to an object of this thread that outlives the command: the command's
@@ -72,6 +79,7 @@ int RunTool(const std::string& commandLine, ToolHost& host,
             Qt::QueuedConnection);
     });
     command->Execute();
+    const std::shared_ptr<const std::atomic<bool>> childGone = command->ChildGone();
 
     bool stopped = false;
     while (command->IsRunning()) {
@@ -90,10 +98,27 @@ int RunTool(const std::string& commandLine, ToolHost& host,
             stopped = true;
         }
     }
+    if (stopped && childGone) {
+        // The detached worker kills the tool's group; the window stays alive meanwhile.
+        QElapsedTimer waited;
+        waited.start();
+        while (!childGone->load() && waited.elapsed() < kStoppedToolWaitMs) {
+            ProcessPendingMessages();
+            WaitOneInterval(currentWait, 2);
+        }
+    }
 
     {
         QReadLocker lock(&command->LinesLock());
         lastToolOutput = command->CapturedLines();
+        const std::vector<TOutputType>& kinds = command->CapturedKinds();
+        run.unfinished.assign(lastToolOutput.size(), false);
+        for (size_t i = 0; i < kinds.size() && i < run.unfinished.size(); ++i) {
+            run.unfinished[i] = kinds[i] == otBeginningOfLine;
+        }
     }
+    run.stopped = stopped;
+    const int status = command->RunStatus();
+    run.startFailed = !stopped && (status == 1 || status == 3 || status == 5);
     return stopped ? kStoppedRunResult : static_cast<int32_t>(command->ExitValue());
 }

@@ -62,9 +62,9 @@ void FakeHost::SetProgressText(const std::string& text) {
     }
 }
 
-int FakeHost::RunStage(const std::string& commandLine) {
+int FakeHost::RunStage(const std::string& commandLine, ToolRunDetails& details) {
     commandsRun.push_back(commandLine);
-    const int result = BatchHost::RunStage(commandLine);
+    const int result = BatchHost::RunStage(commandLine, details);
     if (afterStage) {
         afterStage(*this, commandLine, result);
     }

@@ -57,7 +57,7 @@ class FakeHost : public BatchHost {
     }
     bool StopRequested() const override { return stop; }
     void SetProgressText(const std::string& text) override;
-    int RunStage(const std::string& commandLine) override;
+    int RunStage(const std::string& commandLine, ToolRunDetails& details) override;
     void DeleteFile(const std::string& path) override {
         deleted.push_back(path);
         BatchHost::DeleteFile(path);

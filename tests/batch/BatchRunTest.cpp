@@ -136,8 +136,9 @@ TEST_F(BatchRunTest, FullJobsRunEveryStageInOrder) {
         const std::string work = local.WorkFolder();
         const std::string output =
             local.OutputFolder() + (c.format ? "my clip.mkv" : "my clip.mp4");
+        // The last merge writes "name.ext.part", which becomes the output once it is complete.
         const JobCommands job =
-            BuildJobCommands(local.AppDir(), work, source, false, run.settings, output);
+            BuildJobCommands(local.AppDir(), work, source, false, run.settings, output + ".part");
         Lines expected = {job.AnalysisPass, job.EncodingPass};
         if (c.audio) {
             expected.push_back(job.AudioExtraction);
@@ -155,7 +156,8 @@ TEST_F(BatchRunTest, FullJobsRunEveryStageInOrder) {
         ASSERT_FALSE(calls.empty());
         EXPECT_EQ(calls[0].rfind("mencoder.exe [" + source + "] [-mc] [0] [-of]", 0), 0u)
             << calls[0];
-        EXPECT_NE(calls.back().find("[" + output + "]"), std::string::npos);
+        EXPECT_NE(calls.back().find("[" + output + ".part]"), std::string::npos);
+        EXPECT_FALSE(FileExists(output + ".part"));
 
         EXPECT_EQ(ReadFile(output), c.format ? "mkvmerge.exe\n" : "MP4Box.exe\n");
         for (const char* scratch : {"video.264", "audio.wav", "audio.mp4", "tempout.mp4"}) {
@@ -232,12 +234,13 @@ TEST_F(BatchRunTest, FailedStageKeepsItsFilesUntilALaterJobCompletes) {
     EXPECT_TRUE(FileExists(Out("b.mp4")));
 
     // Each analysis pass's stream goes at once; the run's list goes, in order, when b completes.
-    const Lines jobFiles = {Out("divx2pass.log"),  Work("video.264"),
-                            Work("audio.wav"),     Work("audio.mp4"),
+    const Lines jobFiles = {Work("video.264"), Work("audio.wav"), Work("audio.mp4"),
                             Work("divx2pass.log"), Work("divx2pass.log.mbtree")};
     Lines expected = {Work("video.264"), Work("video.264")};
-    expected.insert(expected.end(), jobFiles.begin(), jobFiles.end());
-    expected.insert(expected.end(), jobFiles.begin(), jobFiles.end());
+    for (const char* name : {"a.mp4.part", "b.mp4.part"}) {
+        expected.insert(expected.end(), jobFiles.begin(), jobFiles.end());
+        expected.push_back(Out(name));
+    }
     EXPECT_EQ(host.deleted, expected);
 }
 
@@ -246,20 +249,22 @@ TEST_F(BatchRunTest, FailedJobFilesStayWhenNoLaterJobCompletes) {
     host.Queue(tools.Source("a.avi"));
     RunBatch(host);
     EXPECT_EQ(host.Statuses(), Lines{"error"});
-    EXPECT_EQ(host.log.back(), "> Merging audio and video to MP4... error #1");
+    EXPECT_EQ(host.log[host.log.size() - 2], "> Merging audio and video to MP4... error #1");
     EXPECT_TRUE(FileExists(Work("video.264")));
     EXPECT_TRUE(FileExists(Work("audio.mp4")));
 }
 
 TEST_F(BatchRunTest, CleanupDeletesWhatTheRunNamed) {
     mkdir(tools.WorkFolder().c_str(), 0700);
-    std::ofstream(Out("divx2pass.log")) << "stats";
+    // The statistics are the encoder's, in the work folder: a file of that name in the output
+    // folder is the user's.
+    std::ofstream(Out("divx2pass.log")) << "the user's";
     std::ofstream(Work("stray")) << "not named";
     host.Queue(tools.Source("a.avi"));
     std::ofstream(Work("divx2pass.log")) << "stats";
     std::ofstream(Work("divx2pass.log.mbtree")) << "stats";
     RunBatch(host);
-    EXPECT_FALSE(FileExists(Out("divx2pass.log")));
+    EXPECT_EQ(ReadFile(Out("divx2pass.log")), "the user's");
     EXPECT_FALSE(FileExists(Work("divx2pass.log")));
     EXPECT_FALSE(FileExists(Work("divx2pass.log.mbtree")));
     EXPECT_TRUE(FileExists(Work("stray")));
@@ -279,8 +284,9 @@ TEST_F(BatchRunTest, StopDuringAStageEndsTheRun) {
     };
     RunBatch(host);
     EXPECT_EQ(host.Statuses(), (Lines{"done", "ready", "ready"}));
-    EXPECT_EQ(host.log.back(), "> Running video encoding... error #-1");
-    EXPECT_EQ(host.log[host.log.size() - 3], "Encoding: b.avi");
+    EXPECT_EQ(host.log.back(), ">> Stopped.");
+    EXPECT_EQ(host.log[host.log.size() - 2], "> Running video encoding... error #-1");
+    EXPECT_EQ(host.log[host.log.size() - 4], "Encoding: b.avi");
     EXPECT_FALSE(host.running);
     EXPECT_EQ(ReadFile(Work("video.264")), "partial");
     EXPECT_TRUE(NoProcessWith("sleep 30.517"));
@@ -298,7 +304,7 @@ TEST_F(BatchRunTest, ToolThatEndedBeforeStopWasNoticedCounts) {
     };
     RunBatch(host);
     EXPECT_EQ(host.log, (Lines{"Encoding: a.avi", "> Running video analysis... done.",
-                               "> Running video encoding... error #-1"}));
+                               "> Running video encoding... error #-1", ">> Stopped."}));
     EXPECT_EQ(host.Statuses(), (Lines{"ready", "ready"}));
     EXPECT_TRUE(NoProcessWith("sleep 30.271"));
 }
@@ -314,7 +320,8 @@ TEST_F(BatchRunTest, StopAfterTheLastStageStopsTheNextJobsFirstJudgedStage) {
     };
     RunBatch(host);
     EXPECT_EQ(host.Statuses(), (Lines{"done", "ready"}));
-    EXPECT_EQ(host.log.back(), "> Running video analysis... error #-1");
+    EXPECT_EQ(host.log[host.log.size() - 2], "> Running video analysis... error #-1");
+    EXPECT_EQ(host.log.back(), ">> Stopped.");
 
     // With nothing left to encode the run simply ends.
     FakeHost single;
@@ -383,7 +390,7 @@ TEST_F(BatchRunTest, OgmSourcesAreConvertedFirstWhateverTheConversionSays) {
     // The converted file is the last of its job's files on the clean-up list.
     const auto converted = std::find(host.deleted.begin(), host.deleted.end(), Work("source.mkv"));
     ASSERT_NE(converted, host.deleted.end());
-    EXPECT_EQ(*(converted - 1), Work("divx2pass.log.mbtree"));
+    EXPECT_EQ(*(converted - 1), Out("film.mp4.part"));
 
     const auto second = std::find(host.log.begin(), host.log.end(), "Encoding: FILM2.OGM");
     ASSERT_NE(second, host.log.end());

@@ -94,7 +94,10 @@ TEST_F(WindowRunTest, StopButtonEndsTheRunAndTheTool) {
 
     EXPECT_TRUE(buttonsDuringRun);
     EXPECT_EQ(Statuses(), (std::vector<std::string>{"ready", "ready", ""}));
-    EXPECT_TRUE(EndsWith(Window->LogLines().back(), "] > Running video encoding... error #-1"));
+    const std::vector<std::string> log = Window->LogLines();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_TRUE(EndsWith(log[log.size() - 2], "] > Running video encoding... error #-1"));
+    EXPECT_TRUE(EndsWith(log.back(), "] >> Stopped."));
     EXPECT_TRUE(Window->btnStart->isEnabled());
     EXPECT_FALSE(Window->btnStop->isEnabled());
     EXPECT_TRUE(NoProcessWith("sleep 30.731"));

@@ -35,6 +35,30 @@ TEST(AnalysisOutput, FrameRateIsTheFifthWordOfTheFirstVideoLine) {
     }
 }
 
+TEST(AnalysisOutput, AVideoLineThatCameInPiecesIsReadWhole) {
+    const std::string whole = "VIDEO:  [H264]  640x360  24bpp  59.940 fps  1200.0 kbps";
+    struct Case {
+        const char* name;
+        Lines lines;
+        std::vector<bool> unfinished;
+        std::optional<std::string> expected;
+    };
+    const Case cases[] = {
+        {"two reads", {"VIDEO:  [H264]  640x360  24bpp  5", whole}, {true, false}, "59.940"},
+        {"three reads, the last still open",
+         {"x", "VIDEO:  [H2", "VIDEO:  [H264]  640x360  24bpp  59.9"},
+         {false, true, true},
+         "59.9"},
+        {"never completed", {"VIDEO:  [H264]  640x360  24bpp  2"}, {true}, "2"},
+        // A complete line is what it is, whatever follows it.
+        {"complete line first", {"VIDEO: a b c 25 x", "VIDEO: a b c 25 x y"}, {false, false}, "25"},
+        {"without flags", {"VIDEO:  [H264]  640x360  24bpp  5", whole}, {}, "5"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FrameRate(c.lines, c.unfinished), c.expected) << c.name;
+    }
+}
+
 TEST(AnalysisOutput, WordSplitting) {
     EXPECT_EQ(SplitWords("  a  b\t\tc "), (Lines{"a", "b", "c"}));
     EXPECT_EQ(SplitWords("\"a \"\"b\"\"\" c"), (Lines{"a \"b\"", "c"}));
