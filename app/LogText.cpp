@@ -1,10 +1,7 @@
 #include "app/LogText.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include <QFile>
+#include <QSaveFile>
 #include <stdexcept>
 
 std::string FormatLogTime(const std::tm& time) {
@@ -21,33 +18,31 @@ std::string ErrorBoxText(const std::string& message) {
 }
 
 void SaveLinesCrLf(const std::string& path, const std::vector<std::string>& lines) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        throw std::runtime_error("Cannot create file \"" + path + "\". " + std::strerror(errno));
+    // Written beside the old file and put in its place only once complete: a full disk or a
+    // failed write leaves the old file as it was.
+    QSaveFile file(QFile::decodeName(QByteArray::fromStdString(path)));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        throw std::runtime_error("Cannot create file \"" + path + "\". " +
+                                 file.errorString().toLocal8Bit().toStdString());
     }
     std::string text;
     for (const std::string& line : lines) {
         text += line;
         text += "\r\n";
     }
+    // A short write is followed by another, so that a failure is told with the system's words.
     size_t done = 0;
-    int error = 0;
     while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            error = errno;
+        const qint64 n = file.write(text.data() + done, static_cast<qint64>(text.size() - done));
+        if (n <= 0) {
             break;
         }
         done += static_cast<size_t>(n);
     }
-    if (close(fd) != 0 && error == 0) {
-        error = errno;
-    }
     // A log that did not reach the disk is reported, never passed off as saved.
-    if (error != 0) {
-        throw std::runtime_error("Cannot write file \"" + path + "\". " + std::strerror(error));
+    if (done != text.size() || !file.commit()) {
+        const std::string why = file.errorString().toLocal8Bit().toStdString();
+        file.cancelWriting();
+        throw std::runtime_error("Cannot write file \"" + path + "\". " + why);
     }
 }

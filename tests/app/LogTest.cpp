@@ -1,8 +1,13 @@
 // The activity log: time stamps in the locale's format, appending, its menu, saving.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QListWidget>
 #include <QRegularExpression>
 #include <clocale>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -149,6 +154,40 @@ TEST_F(Log, SaveThatCannotCreateTheFileReportsIt) {
     EXPECT_EQ(Boxes[0].Text, "Cannot create file \"" + path + "\". No such file or directory.");
     EXPECT_EQ(Boxes[0].Icon, QMessageBox::Critical);
     EXPECT_EQ(Window->LogLines().size(), 1u);
+}
+
+TEST_F(Log, SaveThatCannotWriteLeavesTheOldFileWhole) {
+    const std::string path = TempPath("kept.txt");
+    { std::ofstream(path) << "the old log\r\n"; }
+    chmod(path.c_str(), 0640);
+    Window->Dialogs.SaveFile = [&] { return QString::fromStdString(path); };
+    for (int i = 0; i < 2000; ++i) {
+        Window->LogLine("a line of the log that is long enough to need some room on the disk");
+    }
+    // The disk fills up after 16 KiB: writes past it fail as they would on a full disk.
+    struct rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const struct rlimit small = {16384, saved.rlim_max};
+    signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    Window->findChild<QAction*>("Savelogsas1")->trigger();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, SIG_DFL);
+
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Text, "Cannot write file \"" + path + "\". File too large.");
+    EXPECT_EQ(ReadBytes(path), "the old log\r\n");
+    // Nothing is left beside it, and a save that works keeps the file's permissions.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(TempPath("")),
+                            std::filesystem::directory_iterator{}),
+              1);
+    Window->Clear1Click();
+    Window->LogAppend("new");
+    Window->findChild<QAction*>("Savelogsas1")->trigger();
+    EXPECT_EQ(ReadBytes(path), "new\r\n");
+    struct stat info;
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
 
 TEST(ErrorBox, AddsAPeriodOnlyAfterCharactersSortingAfterIt) {

@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QThread>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -142,6 +143,24 @@ bool NoProcessWith(const std::string& marker) {
             return true;
         }
         QThread::msleep(50);
+    }
+    return false;
+}
+
+bool GroupHasLiveMembers(pid_t pgid) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string text;
+        if (!std::getline(stat, text)) {
+            continue;
+        }
+        const size_t close = text.rfind(')');
+        std::istringstream rest(close == std::string::npos ? "" : text.substr(close + 1));
+        char state = 0;
+        long ppid = 0, group = 0;
+        if (rest >> state >> ppid >> group && group == pgid && state != 'Z' && state != 'X') {
+            return true;
+        }
     }
     return false;
 }

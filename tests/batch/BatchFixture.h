@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+
 #include <QTemporaryDir>
 #include <functional>
 #include <string>
@@ -95,3 +97,5 @@ bool FileExists(const std::string& path);
 bool EndsWith(const std::string& text, const std::string& tail);
 // True when no process whose command line holds the marker is left, within a few seconds.
 bool NoProcessWith(const std::string& marker);
+// Whether a live process (zombies aside) is in process group pgid now (no waiting).
+bool GroupHasLiveMembers(pid_t pgid);

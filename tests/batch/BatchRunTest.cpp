@@ -1,5 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
@@ -11,6 +15,7 @@
 #include "pipeline/CommandLines.h"
 
 using Lines = std::vector<std::string>;
+constexpr size_t npos = std::string::npos;
 
 namespace {
 
@@ -426,6 +431,192 @@ TEST_F(BatchRunTest, DvdFoldersAndSameNamesGetNumberedOutputs) {
     EXPECT_EQ(std::count(host.log.begin(), host.log.end(), "Encoding DVD: DISC TWO"), 1);
 }
 
+TEST_F(BatchRunTest, AnOutputNeverReplacesAFileThatIsThere) {
+    // The user's own files by the outputs' names: a file, a link that leads nowhere, and a
+    // ".part" of somebody else's (a download in progress).
+    std::ofstream(Out("holiday.mp4")) << "the user's holiday";
+    symlink("/nonexistent", Out("link.mp4").c_str());
+    std::ofstream(Out("download.mp4.part")) << "half a download";
+    host.Queue(tools.Source("holiday.avi"));
+    host.Queue(tools.Source("link.avi"));
+    host.Queue(tools.Source("download.avi"));
+    RunBatch(host);
+    EXPECT_EQ(host.Statuses(), Lines(3, "done"));
+    EXPECT_EQ(ReadFile(Out("holiday.mp4")), "the user's holiday");
+    EXPECT_EQ(ReadFile(Out("download.mp4.part")), "half a download");
+    EXPECT_FALSE(FileExists(Out("download.mp4")));
+    for (const char* line : {"> holiday.mp4 already exists; writing holiday (2).mp4 instead.",
+                             "> link.mp4 already exists; writing link (2).mp4 instead.",
+                             "> download.mp4.part already exists; writing download (2).mp4 "
+                             "instead."}) {
+        EXPECT_NE(std::find(host.log.begin(), host.log.end(), line), host.log.end()) << line;
+    }
+    for (const char* name : {"holiday (2).mp4", "link (2).mp4", "download (2).mp4"}) {
+        EXPECT_EQ(ReadFile(Out(name)), "MP4Box.exe\n") << name;
+    }
+}
+
+TEST_F(BatchRunTest, AFileThatAppearsWhileTheJobRunsIsNotReplaced) {
+    host.Queue(tools.Source("clip.avi"));
+    host.afterStage = [this](FakeHost&, const std::string& line, int) {
+        if (line.find("MP4Box.exe") != std::string::npos) {
+            std::ofstream(Out("clip.mp4")) << "saved meanwhile";
+        }
+    };
+    RunBatch(host);
+    EXPECT_EQ(host.Statuses(), Lines{"done"});
+    EXPECT_EQ(ReadFile(Out("clip.mp4")), "saved meanwhile");
+    EXPECT_EQ(ReadFile(Out("clip (2).mp4")), "MP4Box.exe\n");
+    EXPECT_FALSE(FileExists(Out("clip.mp4.part")));
+    const Lines tail(host.log.end() - 2, host.log.end());
+    EXPECT_EQ(tail,
+              (Lines{"> clip.mp4 already exists; writing clip (2).mp4 instead.", "> Finished!"}));
+}
+
+TEST_F(BatchRunTest, NothingIncompleteEverGetsTheOutputsName) {
+    // The merge writes part of its file and fails; in MKV output the last merge does.
+    for (const int format : {0, 1}) {
+        SCOPED_TRACE(format ? "mkv" : "mp4");
+        StandInTools local;
+        FakeHost run;
+        run.appDir = local.AppDir();
+        run.settings.OutputFolder = local.OutputFolder();
+        run.settings.OutputFormat = format;
+        const char* slot = format ? "mkvmerge.exe" : "MP4Box.exe";
+        local.Behave(slot,
+                     "case \"$*\" in *first*) printf half > \"$out\"; write=0; code=1;; esac");
+        run.Queue(local.Source("first.avi"));
+        run.Queue(local.Source("second.avi"));
+        const std::string ext = format ? ".mkv" : ".mp4";
+        const std::string part = local.OutputFolder() + "first" + ext + ".part";
+        run.afterStage = [&](FakeHost& h, const std::string& line, int result) {
+            if (line.find("second.avi") != std::string::npos && line.find("pass=1") != npos) {
+                // Until a later job completes, the failed one's piece stays, under its own name.
+                EXPECT_EQ(ReadFile(part), "half");
+                EXPECT_EQ(h.Statuses(), (Lines{"error", "encoding"}));
+            }
+            (void)result;
+        };
+        RunBatch(run);
+        EXPECT_EQ(run.Statuses(), (Lines{"error", "done"}));
+        EXPECT_FALSE(FileExists(local.OutputFolder() + "first" + ext));
+        EXPECT_FALSE(FileExists(part));
+        EXPECT_TRUE(FileExists(local.OutputFolder() + "second" + ext));
+    }
+}
+
+TEST_F(BatchRunTest, StopDuringTheMergeLeavesNoOutput) {
+    tools.Behave("MP4Box.exe", "printf half > \"$out\"; write=0; progress='merging'; delay=30.647");
+    host.Queue(tools.Source("clip.avi"));
+    host.onProgress = [](FakeHost& h, const std::string& text) { h.stop = text == "merging"; };
+    RunBatch(host);
+    EXPECT_EQ(host.Statuses(), Lines{"ready"});
+    EXPECT_FALSE(FileExists(Out("clip.mp4")));
+    EXPECT_EQ(ReadFile(Out("clip.mp4.part")), "half");
+    EXPECT_EQ(host.log.back(), ">> Stopped.");
+}
+
+TEST_F(BatchRunTest, AStoppedToolIsGoneWhenTheRunEnds) {
+    // The tool's own helper (the stand-in's sleep) must be gone too, at once.
+    tools.Behave("mencoder.exe", "echo $$ > \"$STANDIN_DIR/group\"; progress='working'; delay=30");
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        FakeHost run;
+        run.appDir = tools.AppDir();
+        run.settings.OutputFolder = tools.OutputFolder();
+        run.Queue(tools.Source("a.avi"));
+        run.onProgress = [](FakeHost& h, const std::string& text) { h.stop = text == "working"; };
+        RunBatch(run);
+        const pid_t group = static_cast<pid_t>(std::stol(ReadFile(tools.Root() + "/group")));
+        ASSERT_EQ(run.Statuses(), Lines{"ready"});
+        EXPECT_FALSE(GroupHasLiveMembers(group)) << "attempt " << attempt;
+    }
+}
+
+TEST_F(BatchRunTest, AFailedStageSaysWhy) {
+    struct Case {
+        const char* name;
+        const char* slot;
+        std::string behaviour;
+        std::string failedLine;
+        std::string reason;  // after ">> "; the work folder stands as WORK
+    };
+    const Case cases[] = {
+        {"the tool's own word", "mencoder.exe",
+         "printf 'mencoder.exe: no video stream in song.mp3\\n'; code=1",
+         "> Running video analysis... error #1", "mencoder.exe: no video stream in song.mp3"},
+        {"its last line otherwise", "mplayer.exe",
+         "printf 'Cannot open file\\n'; progress=''; code=1",
+         "> Running audio extracting... error #1", "Cannot open file"},
+        {"a full disk", "enhAacPlusEnc.exe",
+         "printf 'enhAacPlusEnc.exe: cannot write: No space left on device\\n'; code=1",
+         "> Running audio encoding... error #1", "No space left on device (WORK)"},
+        {"nothing said", "MP4Box.exe", "progress=''; code=3",
+         "> Merging audio and video to MP4... error #3",
+         "MP4Box.exe ended with code 3 and said nothing."},
+        {"a missing tool", "MP4Box.exe", "", "> Merging audio and video to MP4... error #2",
+         "MP4Box.exe cannot be started: No such file or directory (APPMP4Box.exe)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StandInTools local;
+        FakeHost run;
+        run.appDir = local.AppDir();
+        run.settings.OutputFolder = local.OutputFolder();
+        if (c.behaviour.empty()) {
+            unlink((local.AppDir() + c.slot).c_str());
+        } else {
+            local.Behave(c.slot, c.behaviour);
+        }
+        run.Queue(local.Source("a.avi"));
+        RunBatch(run);
+        ASSERT_GE(run.log.size(), 2u);
+        std::string reason = c.reason;
+        for (const auto& [mark, value] :
+             {std::pair<std::string, std::string>{"WORK", local.WorkFolder()},
+              {"APP", local.AppDir()}}) {
+            if (const size_t at = reason.find(mark); at != std::string::npos) {
+                reason.replace(at, mark.size(), value);
+            }
+        }
+        EXPECT_EQ(run.log[run.log.size() - 2], c.failedLine);
+        EXPECT_EQ(run.log.back(), ">> " + reason);
+        EXPECT_EQ(run.Statuses(), Lines{"error"});
+    }
+}
+
+TEST_F(BatchRunTest, OneRunAtATimeOnAWorkFolder) {
+    host.Queue(tools.Source("a.avi"));
+    ASSERT_EQ(PrepareWorkFolder(tools.WorkFolder()), "");
+    {
+        WorkFolderLock other;  // another window's run
+        ASSERT_EQ(other.Take(tools.WorkFolder()), "");
+        RunBatch(host);
+        ASSERT_EQ(host.errors.size(), 1u);
+        EXPECT_EQ(host.errors[0], "Another Quintaro run is using the work folder \"" +
+                                      tools.WorkFolder() + "\"; start again when it has ended.");
+        EXPECT_EQ(host.log, Lines{"Error: " + host.errors[0]});
+        EXPECT_EQ(host.Statuses(), Lines{"ready"});
+        EXPECT_TRUE(tools.Calls().empty());
+        EXPECT_FALSE(host.running);
+    }
+    // A program that died holding the lock leaves none behind.
+    const std::string lockFile = tools.WorkFolder() + "run.lock";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int fd = open(lockFile.c_str(), O_RDWR | O_CREAT, 0600);
+        flock(fd, LOCK_EX);
+        raise(SIGKILL);
+        _exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    host.log.clear();
+    RunBatch(host);
+    EXPECT_EQ(host.Statuses(), Lines{"done"});
+    EXPECT_EQ(host.errors.size(), 1u);
+}
+
 TEST_F(BatchRunTest, AJobNeverOverwritesItsOwnSource) {
     const std::string own = Out("clip.mp4");
     std::ofstream(own) << "precious";
@@ -514,6 +705,17 @@ TEST_F(BatchRunTest, PathsTheToolsCannotBeGivenAreRefused) {
         EXPECT_FALSE(FileExists(temp + "/tarnok"));
         EXPECT_TRUE(tools.Calls().empty());
     }
+}
+
+TEST_F(BatchRunTest, AVideoLineInTwoReadsGivesItsWholeFrameRate) {
+    tools.Behave("mencoder.exe",
+                 "case \"$*\" in *pass=1*) printf 'VIDEO:  [H264]  640x360  24bpp  5'; sleep 0.3; "
+                 "printf '9.940 fps  1200.0 kbps\\n'; video_line='';; esac");
+    host.Queue(tools.Source("a.avi"));
+    RunBatch(host);
+    EXPECT_EQ(host.Statuses(), Lines{"done"});
+    ASSERT_FALSE(host.commandsRun.empty());
+    EXPECT_NE(host.commandsRun.back().find(" -fps 59.940 -new "), npos) << host.commandsRun.back();
 }
 
 TEST_F(BatchRunTest, NoFrameRateFailsTheJob) {
