@@ -25,6 +25,8 @@ volatile sig_atomic_t g_child = 0;
 volatile sig_atomic_t g_stopSignal = 0;
 int g_childSignal = 0;  // what the last tool died of
 bool g_outputGone = false;
+// The tools' output that passed through ended inside a line: a report of ours starts a new one.
+bool g_midLine = false;
 
 constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
@@ -112,7 +114,7 @@ const std::string& ToolName() {
 }
 
 void Report(const std::string& message) {
-    const std::string line = g_toolName + ": " + message + "\n";
+    const std::string line = (g_midLine ? "\n" : "") + g_toolName + ": " + message + "\n";
     WriteAll(STDERR_FILENO, line);
 }
 
@@ -258,6 +260,9 @@ int RunProducing(const std::vector<std::string>& argv, const std::string& target
 }
 
 void WriteAll(int fd, std::string_view data) {
+    if ((fd == STDOUT_FILENO || fd == STDERR_FILENO) && !data.empty()) {
+        g_midLine = data.back() != '\n' && data.back() != '\r';
+    }
     while (!data.empty() && !g_outputGone) {
         const ssize_t n = write(fd, data.data(), data.size());
         if (n < 0) {

@@ -129,6 +129,8 @@ const std::vector<std::string> kAacOnPipe = {Slot("enhAacPlusEnc.exe"), "{dir}/p
 const std::vector<std::string> kMp4BoxOnPipe = {Slot("MP4Box.exe"), "-tmp", "{dir}",     "-add",
                                                 "{dir}/v.264",      "-fps", "25",        "-new",
                                                 "{dir}/out.mp4",    "-add", "{dir}/pipe"};
+const std::vector<std::string> kMkvmergeOnPipe = {Slot("mkv/mkvmerge.exe"), "{dir}/pipe", "-o",
+                                                  "{dir}/out.mp4"};
 
 INSTANTIATE_TEST_SUITE_P(
     Slots, SlotStop,
@@ -139,6 +141,8 @@ INSTANTIATE_TEST_SUITE_P(
         StopCase{"AacGroupKilled", Stop::KillGroup, "ffmpeg", kAacOnPipe},
         StopCase{"AacAdapterKilled", Stop::KillAdapterOnly, "ffmpeg", kAacOnPipe},
         StopCase{"Mp4BoxGroupKilled", Stop::KillGroup, "ffmpeg", kMp4BoxOnPipe},
+        StopCase{"MkvmergeGroupKilled", Stop::KillGroup, "mkvmerge", kMkvmergeOnPipe},
+        StopCase{"MkvmergeAdapterTerminated", Stop::TerminateAdapter, "mkvmerge", kMkvmergeOnPipe},
         StopCase{"Mp4BoxAdapterTerminated", Stop::TerminateAdapter, "ffmpeg", kMp4BoxOnPipe}),
     [](const auto& info) { return info.param.name; });
 
