@@ -170,3 +170,54 @@ TEST_F(WindowRunTest, TheRunDoesNotWaitForAnOpenErrorBox) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(Window->findChildren<QMessageBox*>().isEmpty()) << "a closed box is freed";
 }
+
+TEST_F(WindowRunTest, TwoWindowsNeverShareAWorkFolder) {
+    Tools.Behave("mencoder.exe", "progress='analysing'; delay=30.733");
+    Tfmain other;
+    other.AppDir = Tools.AppDir();
+    other.txtOutput->setText(QString::fromStdString(Tools.OutputFolder()));
+    other.Dialogs.MessageBox = Window->Dialogs.MessageBox;
+    other.Dialogs.Notice = Window->Dialogs.Notice;
+    Window->AddQueueEntry(Tools.Source("a.avi"));
+    other.AddQueueEntry(Tools.Source("b.avi"));
+    std::vector<std::string> otherLog;
+    WhenDuringRun([this] { return Progress("analysing"); },
+                  [this, &other, &otherLog] {
+                      other.btnStart->click();  // returns at once: the folder is taken
+                      otherLog = other.LogLines();
+                      Window->btnStop->click();
+                  });
+    Window->btnStart->click();
+
+    ASSERT_EQ(otherLog.size(), 1u);
+    EXPECT_TRUE(EndsWith(otherLog[0], "] Error: Another Quintaro run is using the work folder \"" +
+                                          Tools.WorkFolder() +
+                                          "\"; start again when it has ended."))
+        << otherLog[0];
+    EXPECT_EQ(other.RowStatus(1), "ready");
+    EXPECT_TRUE(other.btnStart->isEnabled());
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Icon, QMessageBox::Critical);
+
+    // Once the first run has ended, the other window's run goes ahead.
+    Tools.Behave("mencoder.exe", "");
+    other.btnStart->click();
+    EXPECT_EQ(other.RowStatus(1), "done");
+}
+
+TEST_F(WindowRunTest, StartRightAfterStopNeverMeetsTheStoppedTool) {
+    Tools.Behave("mencoder.exe",
+                 "case \"$*\" in *pass=2*) echo $$ > \"$STANDIN_DIR/group\"; "
+                 "progress='second pass'; delay=30.734;; esac");
+    Window->AddQueueEntry(Tools.Source("a.avi"));
+    WhenDuringRun([this] { return Progress("second pass"); }, [this] { Window->btnStop->click(); });
+    Window->btnStart->click();
+    const pid_t stopped = static_cast<pid_t>(std::stol(ReadFile(Tools.Root() + "/group")));
+    EXPECT_FALSE(GroupHasLiveMembers(stopped));
+
+    Tools.Behave("mencoder.exe", "");
+    Window->btnStart->click();
+    EXPECT_EQ(Statuses(), (std::vector<std::string>{"done", ""}));
+    EXPECT_FALSE(FileExists(Tools.OutputFolder() + "a (2).mp4"));
+    EXPECT_TRUE(FileExists(Tools.OutputFolder() + "a.mp4"));
+}
