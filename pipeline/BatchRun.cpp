@@ -398,11 +398,12 @@ std::string PrepareWorkFolder(const std::string& workFolder) {
         folder.pop_back();
     }
     const std::string quoted = "\"" + folder + "\"";
-    // Its stream file goes to the tools unquoted, and the other files in quotes.
-    if (folder.find_first_of(" \t\"") != std::string::npos) {
+    // Its stream file goes to the tools unquoted, and the other files in quotes; mplayer reads a
+    // comma in its WAV file's name as the end of its audio output's name.
+    if (folder.find_first_of(" \t\",") != std::string::npos) {
         return "The work folder " + quoted +
-               " holds a blank or a double quote, which the tools cannot be given; set TEMP to "
-               "another folder.";
+               " holds a blank, a comma or a double quote, which the tools cannot be given; set "
+               "TEMP to another folder.";
     }
     struct stat info;
     if (lstat(folder.c_str(), &info) != 0) {

@@ -687,7 +687,8 @@ TEST_F(BatchRunTest, PathsTheToolsCannotBeGivenAreRefused) {
     EXPECT_TRUE(tools.Calls().empty());
 
     // A work folder with a blank is not used; the run reports it like any unusable one.
-    for (const std::string& temp : {tools.Root() + "/my temp", tools.Root() + "/tab\there"}) {
+    for (const std::string& temp :
+         {tools.Root() + "/my temp", tools.Root() + "/tab\there", tools.Root() + "/a,b"}) {
         SCOPED_TRACE(temp);
         mkdir(temp.c_str(), 0700);
         setenv("TEMP", temp.c_str(), 1);
@@ -698,8 +699,9 @@ TEST_F(BatchRunTest, PathsTheToolsCannotBeGivenAreRefused) {
         RunBatch(host);
         ASSERT_EQ(host.errors.size(), 1u);
         EXPECT_EQ(host.errors[0], "The work folder \"" + temp +
-                                      "/tarnok\" holds a blank or a double quote, which the "
-                                      "tools cannot be given; set TEMP to another folder.");
+                                      "/tarnok\" holds a blank, a comma or a double quote, "
+                                      "which the tools cannot be given; set TEMP to another "
+                                      "folder.");
         EXPECT_EQ(host.log, Lines{"Error: " + host.errors[0]});
         EXPECT_EQ(host.Statuses(), Lines{"ready"});
         EXPECT_FALSE(FileExists(temp + "/tarnok"));
