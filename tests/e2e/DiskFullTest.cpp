@@ -78,6 +78,10 @@ struct FullCase {
     std::string caption;  // of the stage that meets the full disk
 };
 
+void PrintTo(const FullCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class DiskFull : public testing::TestWithParam<FullCase> {};
 
 TEST_P(DiskFull, TheStageFailsAndSaysSoAndNothingBrokenIsLeft) {
