@@ -6,6 +6,8 @@
 #include <QWriteLocker>
 
 #include "console/DosThread.h"
+#include "console/ErrorRelay.h"
+#include "console/HandOver.h"
 #include "console/Tsan.h"
 
 int ShowWindowValue(TShowWindow showWindow) {
@@ -147,26 +149,23 @@ void TDosCommand::AddInput(std::string entry) {
 
 void TDosCommand::customEvent(QEvent* event) {
     AcceptEvent(event);
-    switch (static_cast<int>(event->type())) {
-        case kApplyLinesEvent:
-            if (run_) {
-                ApplyPendingLines(run_);
-            }
-            break;
-        case kArmWatchdogEvent:
-            // Posted by the current run's worker, or by one that Execute has since replaced (and
-            // whose later requests never come): either way the watchdog serves the current run.
-            if (watchdog_ && run_) {
-                watchdog_->armedRun_ = run_;
-                watchdog_->Arm();
-            }
-            break;
-        case kDisarmWatchdogEvent:
-            if (watchdog_) {
-                watchdog_->Disarm();
-            }
-            break;
-        default:
-            QObject::customEvent(event);
+    const QEvent::Type type = event->type();
+    if (type == ApplyLinesEvent()) {
+        if (run_) {
+            ApplyPendingLines(run_);
+        }
+    } else if (type == ArmWatchdogEvent()) {
+        // Posted by the current run's worker, or by one that Execute has since replaced (and
+        // whose later requests never come): either way the watchdog serves the current run.
+        if (watchdog_ && run_) {
+            watchdog_->armedRun_ = run_;
+            watchdog_->Arm();
+        }
+    } else if (type == DisarmWatchdogEvent()) {
+        if (watchdog_) {
+            watchdog_->Disarm();
+        }
+    } else {
+        QObject::customEvent(event);
     }
 }

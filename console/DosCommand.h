@@ -18,6 +18,22 @@
 
 enum TOutputType { otEntireLine = 0, otBeginningOfLine = 1 };
 
+// How far a run got: the worker goes through the even steps, a failure at a step is the odd code
+// after it, and the poll loop ends with one of the last three.
+enum TRunStatus {
+    rsPreparing = 0,
+    rsPreparingFailed = 1,
+    rsCreatingPipes = 2,
+    rsCreatingPipesFailed = 3,
+    rsStartingChild = 4,
+    rsStartingChildFailed = 5,
+    rsChildRunning = 6,
+    rsChildRunningFailed = 7,
+    rsEnded = 8,    // the child ended by itself; ExitValue holds its exit code
+    rsStopped = 9,  // stopped on request
+    rsTimedOut = 10,
+};
+
 enum TReturnCode { rcCRLF = 0, rcLF = 1 };
 
 enum TShowWindow {
@@ -53,6 +69,7 @@ int ShowWindowValue(TShowWindow showWindow);
 uint32_t CreationFlagValue(TCreationFlag creationFlag);
 
 class TDosCommand;
+struct TDelivery;
 struct TDosRun;
 
 using TNewLineEvent =
@@ -150,7 +167,7 @@ class TDosCommand : public QObject {
     void AddInput(std::string entry);
 
     uint32_t ExitValue() const { return exitValue_.load(); }
-    int RunStatus() const { return runStatus_.load(); }
+    TRunStatus RunStatus() const { return static_cast<TRunStatus>(runStatus_.load()); }
     // Created by the first Execute, kept for later runs.
     TProcessTimer* Watchdog() const { return watchdog_; }
 
@@ -168,7 +185,7 @@ class TDosCommand : public QObject {
 
   private:
     friend class TDosThread;
-    friend void ApplyPendingLines(const std::shared_ptr<TDosRun>& run);
+    friend void ApplyDelivery(TDosRun& run, TDosCommand& command, TDelivery& d);
 
     // Cuts the current run off from this command for good, stops it and releases a waiting
     // hand-over.

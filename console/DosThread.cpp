@@ -1,12 +1,9 @@
 #include "console/DosThread.h"
 
 #include <QCoreApplication>
-#include <QReadLocker>
-#include <QWriteLocker>
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -19,6 +16,8 @@
 #include <set>
 
 #include "console/ChildProcess.h"
+#include "console/ErrorRelay.h"
+#include "console/HandOver.h"
 #include "console/Tsan.h"
 
 namespace {
@@ -59,278 +58,8 @@ void CloseFd(int& fd) {
 
 }  // namespace
 
-void PostEvent(QObject* receiver, int type) {
-    auto* event = new QEvent(static_cast<QEvent::Type>(type));
-    QUINTARO_TSAN_RELEASE(event);
-    QCoreApplication::postEvent(receiver, event);
-}
-
-void AcceptEvent(QEvent* event) {
-    QUINTARO_TSAN_ACQUIRE(event);
-    (void)event;
-}
-
-namespace {
-
-// Runs `f` on the command while the run is linked to it; false once severed.
-template <typename F>
-bool WithCommand(TDosRun& run, F&& f) {
-    std::lock_guard<std::mutex> lock(run.linkMutex);
-    if (!run.command) {
-        return false;
-    }
-    f(*run.command);
-    return true;
-}
-
-void PostToCommand(TDosRun& run, int type) {
-    WithCommand(run, [type](TDosCommand& command) { PostEvent(&command, type); });
-}
-
-}  // namespace
-
-TDosRun::TDosRun() {
-    wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd < 0) {
-        wakeError = errno;
-    }
-}
-
-TDosRun::~TDosRun() {
-    if (wakeFd >= 0) {
-        close(wakeFd);
-    }
-}
-
-void TDosRun::Wake() {
-    if (wakeFd >= 0) {
-        uint64_t one = 1;
-        ssize_t ignored = write(wakeFd, &one, sizeof one);
-        (void)ignored;
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
-// The hand-over, command's side.
-
-namespace {
-
-// Splits text at CR LF, CR or LF the way a string list takes a whole text: a final line break
-// adds no empty entry.
-std::vector<std::string> SplitText(const std::string& text) {
-    std::vector<std::string> lines;
-    std::string current;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c == '\r' || c == '\n') {
-            lines.push_back(current);
-            current.clear();
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-                ++i;
-            }
-        } else {
-            current += c;
-        }
-    }
-    if (!current.empty()) {
-        lines.push_back(current);
-    }
-    return lines;
-}
-
-// The steps of one delivery, in the order the worker's own hand-over of the line would take
-// them: capture, watchdog, then the display and the line handler.
-}  // namespace
-
-void TDosThread::ApplyDelivery(TDosRun& run, TDosCommand& command, TDelivery& d) {
-    try {
-        if (d.returnCode >= 0) {
-            command.outputReturnCode_.store(d.returnCode);
-        }
-        {
-            QWriteLocker lock(&command.linesLock_);
-            QUINTARO_TSAN_ACQUIRE(&command.linesLock_);
-            std::vector<std::string>& lines = command.capturedLines_;
-            std::vector<TOutputType>& kinds = command.capturedKinds_;
-            if (d.grows && run.lineOpen && !lines.empty() && kinds.back() == otBeginningOfLine &&
-                d.line.size() >= lines.back().size() &&
-                d.line.compare(0, lines.back().size(), lines.back()) == 0) {
-                lines.back().append(d.line, lines.back().size());
-            } else {
-                lines.push_back(d.line);
-                kinds.push_back(d.kind);
-            }
-            QUINTARO_TSAN_RELEASE(&command.linesLock_);
-        }
-        run.watchdog->NoteOutput();
-    } catch (...) {
-        // A line that cannot be stored is lost; the run goes on.
-    }
-    try {
-        if (std::vector<std::string>* display = command.DisplayLines()) {
-            if (display->empty()) {
-                if (d.kind == otBeginningOfLine) {
-                    *display = SplitText(d.line);
-                } else {
-                    display->push_back(d.line);
-                }
-            } else if (run.lineOpen) {
-                display->back() = d.line;
-            } else {
-                display->push_back(d.line);
-            }
-        }
-        run.lineOpen = d.kind == otBeginningOfLine;
-        if (run.onNewLine) {
-            run.onNewLine(&command, std::move(d.line), d.kind);
-        }
-    } catch (...) {
-        // A failing display or handler costs that line only; the run goes on.
-    }
-}
-
-void ApplyPendingLines(const std::shared_ptr<TDosRun>& runRef) {
-    // Keep the run alive: a handler may destroy the command, and with it the command's reference.
-    std::shared_ptr<TDosRun> keep = runRef;
-    TDosRun& run = *keep;
-    // One event delivers a whole read, but not for long enough to freeze the window.
-    const auto deadline = Clock::now() + std::chrono::milliseconds(5);
-    for (;;) {
-        if (!run.command || run.released.load()) {
-            return;
-        }
-        const uint64_t posted = run.posted.load(std::memory_order_acquire);
-        if (posted != run.applied.load(std::memory_order_relaxed)) {
-            while (run.batchNext < run.batch.size()) {
-                TDelivery& d = run.batch[run.batchNext];
-                // A stop asked for while the line before was handed over ends the worker's walk
-                // at the next byte.
-                if (d.droppable && run.terminate.load()) {
-                    run.droppedAt = static_cast<long>(run.batchNext);
-                    break;
-                }
-                ++run.batchNext;
-                TDosThread::ApplyDelivery(run, *run.command, d);
-                if (!run.command) {
-                    return;  // the handler destroyed or restarted the command
-                }
-                if (run.batchNext < run.batch.size() && Clock::now() > deadline) {
-                    // Let the other events through; the request stays ours, so post it again.
-                    PostEvent(run.command, kApplyLinesEvent);
-                    return;
-                }
-            }
-            run.applied.store(posted, std::memory_order_release);
-            run.applied.notify_all();
-            continue;
-        }
-        run.applyRequested.store(false);
-        if (run.posted.load() != run.applied.load() && !run.applyRequested.exchange(true)) {
-            continue;  // a batch arrived after the check: still ours to deliver
-        }
-        return;
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Errors of a worker, shown on the main thread.
-
-namespace {
-
-class TErrorRelay : public QObject {
-  public:
-    ~TErrorRelay() override;
-    void customEvent(QEvent* event) override;
-};
-
-std::mutex& ErrorMutex() {
-    static std::mutex m;
-    return m;
-}
-std::deque<std::string>& PendingErrors() {
-    static std::deque<std::string> errors;
-    return errors;
-}
-TErrorRelay*& Relay() {  // guarded by ErrorMutex
-    static TErrorRelay* relay = nullptr;
-    return relay;
-}
-std::function<void(const std::string&)>& ErrorHandler() {  // main thread only
-    static std::function<void(const std::string&)> handler;
-    return handler;
-}
-
-void ShowMessage(const std::string& message) {
-    if (ErrorHandler()) {
-        ErrorHandler()(message);
-    } else {
-        fprintf(stderr, "%s\n", message.c_str());
-    }
-}
-
-TErrorRelay::~TErrorRelay() {
-    std::lock_guard<std::mutex> lock(ErrorMutex());
-    if (Relay() == this) {
-        Relay() = nullptr;
-    }
-}
-
-void TErrorRelay::customEvent(QEvent* event) {
-    AcceptEvent(event);
-    for (;;) {
-        std::string message;
-        {
-            std::lock_guard<std::mutex> lock(ErrorMutex());
-            if (PendingErrors().empty()) {
-                return;
-            }
-            message = std::move(PendingErrors().front());
-            PendingErrors().pop_front();
-        }
-        ShowMessage(message);
-    }
-}
-
-}  // namespace
-
-void EnsureErrorRelay() {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app) {
-        return;
-    }
-    std::lock_guard<std::mutex> lock(ErrorMutex());
-    if (!Relay()) {
-        auto* relay = new TErrorRelay;
-        relay->moveToThread(app->thread());
-        relay->setParent(app);
-        Relay() = relay;
-    }
-}
-
-void TDosCommand::SetErrorHandler(std::function<void(const std::string& message)> handler) {
-    ErrorHandler() = std::move(handler);
-}
-
-void ReportRunError(const std::string& text) {
-    std::string message = text;
-    // A sentence gets its full stop, as the error box of the original showed it.
-    if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') {
-        message += '.';
-    }
-    std::lock_guard<std::mutex> lock(ErrorMutex());
-    if (Relay()) {
-        PendingErrors().push_back(message);
-        PostEvent(Relay(), QEvent::User);
-    } else {
-        fprintf(stderr, "%s\n", message.c_str());
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
-// The worker.
-
 struct TDosThread::RunState {
-    int status = 0;
+    TRunStatus status = rsPreparing;
     int lastError = 0;
     int inRead = -1, inWrite = -1, outRead = -1, outWrite = -1;
     bool pipesCreated = false;
@@ -338,8 +67,7 @@ struct TDosThread::RunState {
     int pidFd = -1;
     uint32_t exitCode = kStillActive;
     std::vector<char> buffer;
-    std::string unfinished;
-    bool crAtEnd = false;
+    LineSplitter splitter;
     size_t inputOffset = 0;  // bytes of the first input entry already written
 };
 
@@ -464,16 +192,16 @@ void TDosThread::RunRoutine(TDosRun& run) {
     }
 }
 
-void TDosThread::SetRunStatus(TDosRun& run, RunState& st, int status) {
+void TDosThread::SetRunStatus(TDosRun& run, RunState& st, TRunStatus status) {
     st.status = status;
     WithCommand(run, [status](TDosCommand& c) { c.runStatus_.store(status); });
 }
 
 void TDosThread::Body(TDosRun& run, RunState& st) {
-    SetRunStatus(run, st, 0);
+    SetRunStatus(run, st, rsPreparing);
     st.buffer.assign(1024, 0);
 
-    SetRunStatus(run, st, 2);
+    SetRunStatus(run, st, rsCreatingPipes);
     if (run.wakeFd < 0) {
         st.lastError = run.wakeError;
         throw TCreatePipeError("Could not create a pipe: " + ErrnoText(st.lastError));
@@ -499,7 +227,7 @@ void TDosThread::Body(TDosRun& run, RunState& st) {
     fcntl(st.inWrite, F_SETFL, fcntl(st.inWrite, F_GETFL) | O_NONBLOCK);
     fcntl(st.outRead, F_SETFL, fcntl(st.outRead, F_GETFL) | O_NONBLOCK);
 
-    SetRunStatus(run, st, 4);
+    SetRunStatus(run, st, rsStartingChild);
     childprocess::StartResult started = childprocess::StartChild(
         childprocess::SplitCommandLine(run.commandLine), st.inRead, st.outWrite,
         childprocess::NiceForPriorityClass(run.priorityClass));
@@ -513,18 +241,17 @@ void TDosThread::Body(TDosRun& run, RunState& st) {
     // The counters restart here as well, so that this pass never sees the last run's seconds.
     WithCommand(run, [&run](TDosCommand& c) {
         run.watchdog->ResetCounters();
-        PostEvent(&c, kArmWatchdogEvent);
+        PostEvent(&c, ArmWatchdogEvent());
     });
     st.exitCode = kStillActive;
-    SetRunStatus(run, st, 6);
-    st.unfinished.clear();
+    SetRunStatus(run, st, rsChildRunning);
+    st.splitter.Reset();
     run.lineOpen = false;
-    st.crAtEnd = false;
 
     PollLoop(run, st);
 
-    if (!st.unfinished.empty()) {
-        DeliverLine(run, st.unfinished, otBeginningOfLine);
+    if (!st.splitter.Unfinished().empty()) {
+        DeliverLine(run, st.splitter.Unfinished(), otBeginningOfLine);
     }
 }
 
@@ -553,15 +280,15 @@ void TDosThread::PollLoop(TDosRun& run, RunState& st) {
             // The exit value first, so that whoever sees 8 also sees its exit code.
             const uint32_t code = st.exitCode;
             WithCommand(run, [code](TDosCommand& c) { c.exitValue_.store(code); });
-            SetRunStatus(run, st, 8);
+            SetRunStatus(run, st, rsEnded);
             return;
         }
         if (run.terminate.load()) {
-            SetRunStatus(run, st, 9);
+            SetRunStatus(run, st, rsStopped);
             return;
         }
         if (TimeLimitExceeded(run)) {
-            SetRunStatus(run, st, 10);
+            SetRunStatus(run, st, rsTimedOut);
             return;
         }
     }
@@ -620,60 +347,12 @@ void TDosThread::OutputStep(TDosRun& run, RunState& st, size_t waiting) {
 }
 
 void TDosThread::Split(TDosRun& run, RunState& st, const char* bytes, size_t count) {
-    std::vector<TDelivery> batch;
-    // The unfinished line grows by what this read adds; it is never copied as a whole.
-    std::string current = std::move(st.unfinished);
-    bool continued = !current.empty();  // still the line the last read left open
-    size_t i = 0;
-    char last = 0;
-    bool walked = false;
-    while (i < count && !run.terminate.load(std::memory_order_relaxed)) {
-        const char c = bytes[i];
-        last = c;
-        walked = true;
-        if (c == 0) {
-            ++i;
-        } else if (c == '\n' && i == 0 && st.crAtEnd) {
-            ++i;  // completes a CR LF pair split across two reads
-        } else if (c == '\n' || c == '\r') {
-            TReturnCode rc = rcLF;
-            if (c == '\r' && i + 1 < count && bytes[i + 1] == '\n') {
-                ++i;
-                last = '\n';
-                rc = rcCRLF;
-            }
-            ++i;
-            batch.push_back({std::move(current), otEntireLine, rc, !batch.empty()});
-            current.clear();
-            continued = false;
-        } else {
-            // Copy the run of ordinary bytes at once, up to the longest piece of a line.
-            size_t end = i + 1;
-            const size_t room = kMaxLinePiece - current.size();
-            while (end < count && end - i < room && bytes[end] != 0 && bytes[end] != '\n' &&
-                   bytes[end] != '\r') {
-                ++end;
-            }
-            current.append(bytes + i, end - i);
-            last = bytes[end - 1];
-            i = end;
-            if (current.size() >= kMaxLinePiece) {
-                batch.push_back({std::move(current), otEntireLine, -1, !batch.empty()});
-                current.clear();
-                continued = false;
-            }
-        }
-    }
-    if (walked) {
-        st.crAtEnd = last == '\r';
-    }
-    if (!current.empty()) {
-        batch.push_back({current, otBeginningOfLine, -1, !batch.empty(), continued});
-    }
-    st.unfinished = std::move(current);
+    std::vector<TDelivery> batch = st.splitter.Split(std::string_view(bytes, count), [&run] {
+        return !run.terminate.load(std::memory_order_relaxed);
+    });
     if (!batch.empty() && HandOver(run, std::move(batch)) >= 0) {
         // Stopped right after a line end: nothing of the rest was gathered.
-        st.unfinished.clear();
+        st.splitter.SetUnfinished({});
     }
 }
 
@@ -706,12 +385,12 @@ void TDosThread::InputStep(TDosRun& run, RunState& st) {
         bool echo = false;  // read live, once the entry is written
         WithCommand(run, [&](TDosCommand& c) { echo = c.inputToOutput_.load(); });
         if (echo) {
-            st.unfinished = run.lineOpen ? st.unfinished + entry : entry;
+            st.splitter.SetUnfinished(run.lineOpen ? st.splitter.Unfinished() + entry : entry);
             if (!entry.empty() && entry.back() == '\n') {
-                DeliverLine(run, st.unfinished, otEntireLine);
-                st.unfinished.clear();
+                DeliverLine(run, st.splitter.Unfinished(), otEntireLine);
+                st.splitter.SetUnfinished({});
             } else {
-                DeliverLine(run, st.unfinished, otBeginningOfLine);
+                DeliverLine(run, st.splitter.Unfinished(), otBeginningOfLine);
             }
         }
         WithCommand(run, [](TDosCommand& c) {
@@ -729,40 +408,12 @@ void TDosThread::DeliverLine(TDosRun& run, const std::string& line, TOutputType 
     HandOver(run, std::move(batch));
 }
 
-long TDosThread::HandOver(TDosRun& run, std::vector<TDelivery>&& batch) {
-    uint64_t seq = 0;
-    WithCommand(run, [&](TDosCommand& c) {
-        run.batch = std::move(batch);
-        run.batchNext = 0;
-        run.droppedAt = -1;
-        seq = run.posted.load(std::memory_order_relaxed) + 1;
-        run.posted.store(seq, std::memory_order_release);
-        if (!run.applyRequested.exchange(true)) {
-            PostEvent(&c, kApplyLinesEvent);
-        }
-    });
-    if (seq == 0) {
-        return -1;
-    }
-    // Wait until the command's thread has delivered the batch, or the command has let us go.
-    for (;;) {
-        const uint64_t applied = run.applied.load(std::memory_order_acquire);
-        if (run.released.load()) {
-            return -1;
-        }
-        if (applied >= seq) {
-            return run.droppedAt;
-        }
-        run.applied.wait(applied);
-    }
-}
-
 void TDosThread::Cleanup(TDosRun& run, RunState& st) {
     if (st.pid > 0) {
         // The whole group goes, also what a finished child left behind; the child is reaped only
         // now, so its process group id cannot have been reused.
         childprocess::KillProcessGroup(st.pid);
-        PostToCommand(run, kDisarmWatchdogEvent);
+        PostToCommand(run, DisarmWatchdogEvent());
         int status;
         while (waitpid(st.pid, &status, 0) < 0 && errno == EINTR) {
         }
@@ -789,7 +440,8 @@ void TDosThread::Cleanup(TDosRun& run, RunState& st) {
 
     // Final step.
     // Before the child started there is no exit code; the error code tells more.
-    const uint32_t exitCode = st.status < 6 ? static_cast<uint32_t>(st.lastError) : st.exitCode;
+    const uint32_t exitCode =
+        st.status < rsChildRunning ? static_cast<uint32_t>(st.lastError) : st.exitCode;
     if (run.onTerminated) {
         // Called while linked, so that a command that is destroyed or restarted meanwhile is never
         // reached: its severing waits for the handler to return.
@@ -800,8 +452,10 @@ void TDosThread::Cleanup(TDosRun& run, RunState& st) {
             }
         });
     }
-    if (st.status == 0 || st.status == 2 || st.status == 4 || st.status == 6) {
-        const int failed = st.status + 1;
+    if (st.status == rsPreparing || st.status == rsCreatingPipes || st.status == rsStartingChild ||
+        st.status == rsChildRunning) {
+        // Each step's failure is the code after it.
+        const auto failed = static_cast<TRunStatus>(st.status + 1);
         const uint32_t error = static_cast<uint32_t>(st.lastError);
         SetRunStatus(run, st, failed);
         WithCommand(run, [error](TDosCommand& c) { c.exitValue_.store(error); });

@@ -118,7 +118,9 @@ int RunTool(const std::string& commandLine, ToolHost& host,
         }
     }
     run.stopped = stopped;
-    const int status = command->RunStatus();
-    run.startFailed = !stopped && (status == 1 || status == 3 || status == 5);
+    const TRunStatus status = command->RunStatus();
+    run.startFailed = !stopped && (status == rsPreparingFailed ||
+                                   status == rsCreatingPipesFailed ||
+                                   status == rsStartingChildFailed);
     return stopped ? kStoppedRunResult : static_cast<int32_t>(command->ExitValue());
 }
