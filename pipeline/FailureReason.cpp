@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "console/ChildProcess.h"
+#include "pipeline/CommandLines.h"
 
 namespace {
 
@@ -61,11 +62,6 @@ std::string LastWord(const std::vector<std::string>& output, const std::vector<b
     return complete.empty() ? begun : complete;
 }
 
-std::string FileNamePart(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
 std::string FailureReason(const std::string& commandLine, int result, const ToolRunDetails& details,
@@ -77,7 +73,7 @@ std::string FailureReason(const std::string& commandLine, int result, const Tool
     }
     const std::vector<std::string> words = childprocess::SplitCommandLine(commandLine);
     const std::string program = words.empty() ? std::string() : words[0];
-    const std::string tool = FileNamePart(program);
+    const std::string tool = FileNameOf(program);
     if (details.startFailed) {
         return tool + " cannot be started: " + std::strerror(result) + " (" + program + ")";
     }
