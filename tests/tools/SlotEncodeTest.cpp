@@ -193,7 +193,9 @@ TEST_P(SourceKinds, EncodeToH264AndAacFollowingTheSource) {
     EXPECT_EQ(out.videoCodec, "h264");
     EXPECT_EQ(out.frameRate, source.frameRate);
     EXPECT_NEAR(out.frames, source.frames, source.frames * 0.02);
-    EXPECT_NEAR(out.duration, source.nominalDuration, source.nominalDuration * 0.02);
+    // The picture lasts as long as the source's (whose own time line may hold a slot more than
+    // it has pictures).
+    EXPECT_NEAR(out.duration, source.nominalDuration, source.nominalDuration * 0.02 + 0.1);
     EXPECT_EQ(out.audioCodec, c.kind == "noaudio" ? "" : "aac");
     if (c.mkvOutput) {
         EXPECT_EQ(out.channels, 1);
@@ -256,10 +258,11 @@ TEST_P(SlotFilters, Encode) {
     const tooltest::MediaInfo stream = Probe(work + "video.264");
     EXPECT_EQ(stream.width, c.width);
     EXPECT_EQ(stream.height, c.height);
-    // pullup holds back a few frames at the ends of the clip.
+    // pullup holds back a few frames at the ends of the clip; the AVI's time line has one slot
+    // more than it has pictures, which the constant rate fills.
     const long sourceFrames = Probe(source).frames;
     EXPECT_GE(stream.frames, sourceFrames * 0.9);
-    EXPECT_LE(stream.frames, sourceFrames);
+    EXPECT_LE(stream.frames, sourceFrames + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(

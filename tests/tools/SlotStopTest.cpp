@@ -133,9 +133,9 @@ const std::vector<std::string> kMp4BoxOnPipe = {Slot("MP4Box.exe"), "-tmp", "{di
 INSTANTIATE_TEST_SUITE_P(
     Slots, SlotStop,
     ::testing::Values(
-        StopCase{"MencoderGroupKilled", Stop::KillGroup, "mencoder", kMencoderOnPipe},
-        StopCase{"MencoderAdapterKilled", Stop::KillAdapterOnly, "mencoder", kMencoderOnPipe},
-        StopCase{"MencoderAdapterTerminated", Stop::TerminateAdapter, "mencoder", kMencoderOnPipe},
+        StopCase{"MencoderGroupKilled", Stop::KillGroup, "ffprobe", kMencoderOnPipe},
+        StopCase{"MencoderAdapterKilled", Stop::KillAdapterOnly, "ffprobe", kMencoderOnPipe},
+        StopCase{"MencoderAdapterTerminated", Stop::TerminateAdapter, "ffprobe", kMencoderOnPipe},
         StopCase{"AacGroupKilled", Stop::KillGroup, "ffmpeg", kAacOnPipe},
         StopCase{"AacAdapterKilled", Stop::KillAdapterOnly, "ffmpeg", kAacOnPipe},
         StopCase{"Mp4BoxGroupKilled", Stop::KillGroup, "ffmpeg", kMp4BoxOnPipe},
