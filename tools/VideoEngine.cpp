@@ -141,9 +141,11 @@ std::vector<std::string> EngineCommand(const EngineJob& job) {
     if (job.mpegInput) {
         argv.insert(argv.end(), {"-f", "mpeg"});
     }
-    argv.insert(argv.end(),
-                {"-i", job.input, "-map", "0:" + std::to_string(job.videoIndex), "-an", "-sn",
-                 "-dn", "-filter:v", job.graph, "-fps_mode", "passthrough", "-c:v", "libx264"});
+    // The rotation is in the filter chain, after the filters that need the decoded picture.
+    argv.insert(
+        argv.end(),
+        {"-noautorotate", "-i", job.input, "-map", "0:" + std::to_string(job.videoIndex), "-an",
+         "-sn", "-dn", "-filter:v", job.graph, "-fps_mode", "passthrough", "-c:v", "libx264"});
     std::string params = "stats=" + EscapeOptionValue(job.statsPath);
     for (const std::string& item : job.x264.params) {
         const size_t eq = item.find('=');
