@@ -47,9 +47,11 @@ std::string WithSlash(const std::string& folder) {
     return folder.ends_with("/") ? folder : folder + "/";
 }
 
+// Nearly full: a tool's writes fail well before the last block is taken.
 bool FileSystemFull(const std::string& folder) {
     struct statvfs fs {};
-    return statvfs(folder.c_str(), &fs) == 0 && fs.f_bavail == 0;
+    return statvfs(folder.c_str(), &fs) == 0 &&
+           static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize < 256 * 1024;
 }
 
 std::string NoSpace(const std::string& path) {
@@ -375,8 +377,9 @@ class Encoder {
         if (createdStream_) {
             unlink(request_.streamPath.c_str());
         }
+        // x264 renames its statistics into place even when the pass failed.
         if (x264_.pass == 1) {
-            for (const char* suffix : {".temp", ".mbtree.temp"}) {
+            for (const char* suffix : {"", ".mbtree", ".temp", ".mbtree.temp"}) {
                 unlink((request_.statsPath + suffix).c_str());
             }
         }
@@ -409,9 +412,14 @@ class Encoder {
 
     std::string Reason(const std::string& streamFolder) const {
         const std::string statsFolder = WithSlash(adapter::FolderOf(request_.statsPath));
-        const bool noSpace = lastError_.find(std::strerror(ENOSPC)) != std::string::npos ||
-                             lastError_.find("could not be written") != std::string::npos;
-        if (noSpace || lastError_.empty()) {
+        if (lastError_.find(std::strerror(ENOSPC)) != std::string::npos) {
+            return NoSpace(FileSystemFull(statsFolder) && !FileSystemFull(streamFolder)
+                               ? statsFolder
+                               : streamFolder);
+        }
+        // x264 says only that its statistics could not be written.
+        if (lastError_.find("could not be written") != std::string::npos ||
+            lastError_.find("encoding failed") != std::string::npos || lastError_.empty()) {
             if (FileSystemFull(streamFolder)) {
                 return NoSpace(streamFolder);
             }

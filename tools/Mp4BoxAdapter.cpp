@@ -107,9 +107,11 @@ std::optional<long> TimeScaleFor(const adapter::FrameRate& rate) {
     return static_cast<long>(scale);
 }
 
+// Nearly full: a tool's writes fail well before the last block is taken.
 bool FileSystemFull(const std::string& folder) {
     struct statvfs fs {};
-    return statvfs(folder.c_str(), &fs) == 0 && fs.f_bavail == 0;
+    return statvfs(folder.c_str(), &fs) == 0 &&
+           static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize < 256 * 1024;
 }
 
 std::string WithSlash(const std::string& folder) {
@@ -144,7 +146,8 @@ struct ErrorWatch {
 // Why a tool that wrote into folder failed: a full disk first, as the system says it.
 std::string WhyFailed(const std::string& folder, ErrorWatch& watch, const std::string& otherwise) {
     watch.Take();
-    if (FileSystemFull(folder)) {
+    if (FileSystemFull(folder) ||
+        watch.lastError.find(std::strerror(ENOSPC)) != std::string::npos) {
         return std::string(std::strerror(ENOSPC)) + " (" + WithSlash(folder) + ")";
     }
     return watch.lastError.empty() ? otherwise : watch.lastError;
