@@ -385,8 +385,13 @@ TEST(H264Timing, ReadsTheTimingX264Writes) {
         const auto parsed = adapter::ReadH264FrameRate(stream);
         ASSERT_TRUE(parsed) << rate;
         EXPECT_EQ(adapter::ToText(*parsed), rate);
+        // The merge checks its result against the stream's pictures.
+        const long expected = tooltest::Probe(stream).frames;
+        EXPECT_GT(expected, 0);
+        EXPECT_EQ(adapter::CountH264Pictures(stream), expected) << rate;
     }
     EXPECT_EQ(adapter::ReadH264FrameRate(dir / "missing.264"), std::nullopt);
+    EXPECT_EQ(adapter::CountH264Pictures(dir / "missing.264"), std::nullopt);
 }
 
 TEST(H264Timing, TakesDecimalRatesAsTheirUsualFractions) {
