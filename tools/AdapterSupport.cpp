@@ -21,7 +21,9 @@ namespace adapter {
 namespace {
 
 std::string g_toolName = "adapter";
-volatile sig_atomic_t g_child = 0;
+// The tools running now, for the stop handler: a slot may run a reader feeding its tool.
+constexpr int kMaxChildren = 4;
+volatile sig_atomic_t g_children[kMaxChildren] = {};
 volatile sig_atomic_t g_stopSignal = 0;
 int g_childSignal = 0;  // what the last tool died of
 bool g_outputGone = false;
@@ -36,9 +38,30 @@ void OnStopSignal(int sig) {
     if (g_stopSignal == 0) {
         g_stopSignal = sig;
     }
-    const pid_t child = g_child;
-    if (child > 0) {
-        kill(child, SIGKILL);
+    for (int i = 0; i < kMaxChildren; ++i) {
+        const pid_t child = g_children[i];
+        if (child > 0) {
+            kill(child, SIGKILL);
+        }
+    }
+}
+
+// Called with the stop signals blocked.
+bool Register(pid_t pid) {
+    for (int i = 0; i < kMaxChildren; ++i) {
+        if (g_children[i] == 0) {
+            g_children[i] = pid;
+            return true;
+        }
+    }
+    return false;
+}
+
+void Unregister(pid_t pid) {
+    for (int i = 0; i < kMaxChildren; ++i) {
+        if (g_children[i] == pid) {
+            g_children[i] = 0;
+        }
     }
 }
 
@@ -52,8 +75,8 @@ sigset_t StopSignalSet() {
 }
 
 // Only async-signal-safe calls from here on: this runs in the child between fork and exec.
-[[noreturn]] void ExecChild(char* const* argv, pid_t parent, int outFd, int errFd,
-                            const std::vector<int>& keepFds) {
+[[noreturn]] void ExecChild(char* const* argv, pid_t parent, const std::vector<FdMapping>& fds,
+                            int errFd, const std::vector<int>& keepFds) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) {
         _exit(kStartFailedExit);  // the adapter is already gone
@@ -67,15 +90,25 @@ sigset_t StopSignalSet() {
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
 
-    if (outFd >= 0) {
-        dup2(outFd, STDOUT_FILENO);
-        dup2(outFd, STDERR_FILENO);
+    // Out of the way of every target first, so that no mapping overwrites another's source.
+    int moved[8];
+    const size_t count = fds.size() < 8 ? fds.size() : 8;
+    for (size_t i = 0; i < count; ++i) {
+        moved[i] = fcntl(fds[i].from, F_DUPFD_CLOEXEC, 16);
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if (moved[i] >= 0) {
+            dup2(moved[i], fds[i].to);
+        }
     }
     if (close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
         const long maxFd = sysconf(_SC_OPEN_MAX);
         for (int fd = 3; fd < (maxFd > 0 && maxFd < 65536 ? maxFd : 65536); ++fd) {
             fcntl(fd, F_SETFD, FD_CLOEXEC);
         }
+    }
+    for (size_t i = 0; i < count; ++i) {
+        fcntl(fds[i].to, F_SETFD, 0);
     }
     for (int fd : keepFds) {
         fcntl(fd, F_SETFD, 0);
@@ -92,7 +125,11 @@ int WaitForChild(pid_t pid) {
     siginfo_t info;
     while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
     }
-    g_child = 0;
+    const sigset_t stopSet = StopSignalSet();
+    sigset_t previous;
+    sigprocmask(SIG_BLOCK, &stopSet, &previous);
+    Unregister(pid);
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
@@ -156,9 +193,10 @@ int Finish(int result) {
     return result;  // a signal whose default is not to end the process
 }
 
-int RunChild(const std::vector<std::string>& argv, const ChildOptions& options) {
+pid_t StartChild(const std::vector<std::string>& argv, const std::vector<FdMapping>& fds,
+                 const std::vector<int>& keepFds) {
     if (argv.empty()) {
-        return kStartFailedExit;
+        return -1;
     }
     std::vector<char*> cargv;
     for (const std::string& arg : argv) {
@@ -169,64 +207,73 @@ int RunChild(const std::vector<std::string>& argv, const ChildOptions& options) 
     int errPipe[2];
     if (pipe2(errPipe, O_CLOEXEC) != 0) {
         Report("cannot start " + argv[0] + ": " + std::strerror(errno));
-        return kStartFailedExit;
+        return -1;
     }
-    int outPipe[2] = {-1, -1};
-    if (options.onOutput && pipe2(outPipe, O_CLOEXEC) != 0) {
-        Report("cannot start " + argv[0] + ": " + std::strerror(errno));
-        close(errPipe[0]);
-        close(errPipe[1]);
-        return kStartFailedExit;
-    }
-
     // Keep a stop signal from slipping in between fork and recording the child.
     const sigset_t stopSet = StopSignalSet();
     sigset_t previous;
     sigprocmask(SIG_BLOCK, &stopSet, &previous);
     const pid_t self = getpid();
     pid_t pid = -1;
+    int forkError = 0;
     if (g_stopSignal == 0) {
         pid = fork();
         if (pid == 0) {
-            ExecChild(cargv.data(), self, outPipe[1], errPipe[1], options.keepFds);
+            ExecChild(cargv.data(), self, fds, errPipe[1], keepFds);
         }
-        if (pid > 0) {
-            g_child = pid;
+        forkError = errno;
+        if (pid > 0 && !Register(pid)) {
+            kill(pid, SIGKILL);
         }
     }
-    const int forkError = errno;
     sigprocmask(SIG_SETMASK, &previous, nullptr);
 
     close(errPipe[1]);
-    if (outPipe[1] >= 0) {
-        close(outPipe[1]);
-    }
     if (pid <= 0) {
         close(errPipe[0]);
-        if (outPipe[0] >= 0) {
-            close(outPipe[0]);
-        }
         if (pid < 0 && g_stopSignal == 0) {
             Report("cannot start " + argv[0] + ": " + std::strerror(forkError));
-            return kStartFailedExit;
         }
-        return 128 + g_stopSignal;
+        return -1;
     }
-
     int execError = 0;
     ssize_t got;
     while ((got = read(errPipe[0], &execError, sizeof execError)) < 0 && errno == EINTR) {
     }
     close(errPipe[0]);
     if (got == static_cast<ssize_t>(sizeof execError)) {
+        WaitForChild(pid);
+        Report("cannot start " + argv[0] + ": " + std::strerror(execError));
+        return -1;
+    }
+    return pid;
+}
+
+int WaitChild(pid_t pid) {
+    return WaitForChild(pid);
+}
+
+int RunChild(const std::vector<std::string>& argv, const ChildOptions& options) {
+    int outPipe[2] = {-1, -1};
+    if (options.onOutput && pipe2(outPipe, O_CLOEXEC) != 0) {
+        Report("cannot start " + (argv.empty() ? std::string() : argv[0]) + ": " +
+               std::strerror(errno));
+        return kStartFailedExit;
+    }
+    std::vector<FdMapping> fds;
+    if (outPipe[1] >= 0) {
+        fds = {{outPipe[1], STDOUT_FILENO}, {outPipe[1], STDERR_FILENO}};
+    }
+    const pid_t pid = StartChild(argv, fds, options.keepFds);
+    if (outPipe[1] >= 0) {
+        close(outPipe[1]);
+    }
+    if (pid < 0) {
         if (outPipe[0] >= 0) {
             close(outPipe[0]);
         }
-        WaitForChild(pid);
-        Report("cannot start " + argv[0] + ": " + std::strerror(execError));
-        return kStartFailedExit;
+        return g_stopSignal != 0 ? 128 + g_stopSignal : kStartFailedExit;
     }
-
     if (outPipe[0] >= 0) {
         char buffer[16384];
         for (;;) {

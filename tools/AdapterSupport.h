@@ -3,6 +3,8 @@
 // What every tool adapter shares: reporting, starting the real tool without a shell and waiting
 // for it, and the rules for handing file names to the real tools.
 
+#include <sys/types.h>
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -52,6 +54,20 @@ struct ChildOptions {
 // 128 + n as well when a stop signal arrived before it could start, and kStartFailedExit (after
 // reporting why) when it could not be started.
 int RunChild(const std::vector<std::string>& argv, const ChildOptions& options = {});
+
+struct FdMapping {
+    int from;  // a descriptor of the adapter
+    int to;    // the number the tool sees it under
+};
+
+// Starts argv (argv[0] looked up on PATH) in the adapter's own process group, with a parent-death
+// signal, without waiting: a stop signal kills it. fds are handed over under their new numbers
+// (everything else above standard error is closed, but keepFds). Returns its pid, or -1 (after
+// reporting why, unless a stop signal came first) when it could not be started.
+pid_t StartChild(const std::vector<std::string>& argv, const std::vector<FdMapping>& fds,
+                 const std::vector<int>& keepFds = {});
+// Waits for a child of StartChild: its exit status (0..255), or 128 + n when it died of signal n.
+int WaitChild(pid_t pid);
 
 // Runs a tool that writes target (RunChild's results) and makes sure of it: success only when
 // target exists afterwards and is not an empty file (1 otherwise). When the run fails, a target

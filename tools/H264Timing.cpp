@@ -233,6 +233,41 @@ std::optional<FrameRate> ReadH264FrameRate(const std::string& path) {
     return ParseH264FrameRate(head);
 }
 
+std::optional<long> CountH264Pictures(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return std::nullopt;
+    }
+    long pictures = 0;
+    std::vector<char> buffer(1 << 16);
+    // The last bytes of the previous read: a start code and its NAL header may straddle reads.
+    uint32_t window = 0xffffffff;
+    int pending = 0;  // 1: the next byte is a NAL header; 2: the first slice byte
+    while (file) {
+        file.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const std::streamsize got = file.gcount();
+        for (std::streamsize i = 0; i < got; ++i) {
+            const auto byte = static_cast<uint8_t>(buffer[static_cast<size_t>(i)]);
+            if (pending == 1) {
+                const int type = byte & 0x1f;
+                pending = (type == 1 || type == 5) ? 2 : 0;
+            } else if (pending == 2) {
+                // first_mb_in_slice is ue(v): 0 is the single bit 1.
+                pictures += (byte & 0x80) ? 1 : 0;
+                pending = 0;
+            }
+            window = (window << 8) | byte;
+            if ((window & 0xffffff) == 0x000001) {
+                pending = 1;
+            }
+        }
+    }
+    if (file.bad()) {
+        return std::nullopt;
+    }
+    return pictures;
+}
+
 FrameRate FrameRateFromDecimal(double fps) {
     const double ntsc = std::round(fps * 1.001);
     if (ntsc > 0 && std::fabs(fps - ntsc * 1000.0 / 1001.0) < 0.005 &&

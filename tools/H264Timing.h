@@ -23,6 +23,10 @@ std::optional<FrameRate> ParseH264FrameRate(std::string_view annexB);
 // The same, read from the start of a file.
 std::optional<FrameRate> ReadH264FrameRate(const std::string& path);
 
+// The number of pictures in an Annex B file: slices that start a picture (first_mb_in_slice 0).
+// Nothing when the file cannot be read.
+std::optional<long> CountH264Pictures(const std::string& path);
+
 // A frame rate given as a decimal text ("25", "29.970"): the NTSC rates written in decimals
 // (23.976, 29.97, 59.94, ...) become their exact N*1000/1001; other values are taken to the
 // thousandth.

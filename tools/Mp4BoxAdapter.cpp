@@ -3,9 +3,12 @@
 // not re-encoded. ffmpeg cannot mux a raw H.264 stream with B-frames into MP4 by itself (every
 // packet gets the same timestamps and the first frame is lost), so mkvmerge first gives the
 // stream its timestamps in a temporary Matroska file, and ffmpeg copies that into MP4.
-// Exit code 0 only when TARGET was written.
+// Whatever TARGET's name, it is written as MP4. Exit code 0 only when TARGET was written and reads
+// back with its video (and audio) lasting as long as the stream; otherwise nothing is left under
+// TARGET that was not there before, and the last line says why.
 
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +22,7 @@
 
 #include "tools/AdapterSupport.h"
 #include "tools/H264Timing.h"
+#include "tools/SourceProbe.h"
 
 namespace {
 
@@ -103,6 +107,85 @@ std::optional<long> TimeScaleFor(const adapter::FrameRate& rate) {
     return static_cast<long>(scale);
 }
 
+// Nearly full: a tool's writes fail well before the last block is taken.
+bool FileSystemFull(const std::string& folder) {
+    struct statvfs fs {};
+    return statvfs(folder.c_str(), &fs) == 0 &&
+           static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize < 256 * 1024;
+}
+
+std::string WithSlash(const std::string& folder) {
+    return folder.ends_with("/") ? folder : folder + "/";
+}
+
+// Passes a tool's output on and keeps its last line that names an error.
+struct ErrorWatch {
+    std::string partial;
+    std::string lastError;
+    void Feed(std::string_view chunk) {
+        adapter::WriteAll(STDOUT_FILENO, chunk);
+        for (char c : chunk) {
+            if (c != '\n' && c != '\r') {
+                partial += c;
+                continue;
+            }
+            Take();
+        }
+    }
+    void Take() {
+        if (partial.rfind("Error: ", 0) == 0) {
+            lastError = partial.substr(7);
+        } else if (!partial.empty() && partial.rfind("Progress: ", 0) != 0 &&
+                   partial.rfind("Warning: ", 0) != 0 && partial.find(": ") != std::string::npos) {
+            lastError = partial;
+        }
+        partial.clear();
+    }
+};
+
+// Why a tool that wrote into folder failed: a full disk first, as the system says it.
+std::string WhyFailed(const std::string& folder, ErrorWatch& watch, const std::string& otherwise) {
+    watch.Take();
+    if (FileSystemFull(folder) ||
+        watch.lastError.find(std::strerror(ENOSPC)) != std::string::npos) {
+        return std::string(std::strerror(ENOSPC)) + " (" + WithSlash(folder) + ")";
+    }
+    return watch.lastError.empty() ? otherwise : watch.lastError;
+}
+
+// The merged file as a player opens it: readable, with the video (and the audio when one was
+// added), the picture lasting as long as the stream's within 2%. "" when it is.
+std::string CheckOutput(const std::string& target, bool audio, std::optional<long> pictures,
+                        const adapter::FrameRate& rate) {
+    std::string text;
+    adapter::ChildOptions capture;
+    capture.onOutput = [&text](std::string_view chunk) { text += chunk; };
+    const int status =
+        adapter::RunChild(adapter::ProbeCommand(adapter::FfmpegPath(target)), capture);
+    const adapter::SourceInfo info = adapter::ParseProbe(text);
+    if (status != 0 || info.video.index < 0) {
+        return "the merged file " + target + " cannot be read back";
+    }
+    if (info.video.codec != "h264") {
+        return "the merged file " + target + " holds no H.264 video";
+    }
+    if (audio && info.audio.index < 0) {
+        return "the merged file " + target + " holds no audio";
+    }
+    if (pictures && *pictures > 0) {
+        const double expected = static_cast<double>(*pictures) * static_cast<double>(rate.den) /
+                                static_cast<double>(rate.num);
+        const double got = info.video.duration.value_or(info.duration.value_or(0));
+        if (std::fabs(got - expected) > 0.02 * expected) {
+            char message[160];
+            std::snprintf(message, sizeof message, "lasts %.3f s instead of the stream's %.3f s",
+                          got, expected);
+            return "the merged file " + target + " " + message;
+        }
+    }
+    return "";
+}
+
 }  // namespace
 
 int Main(int argc, char** argv) {
@@ -155,18 +238,23 @@ int Main(int argc, char** argv) {
                         {"--default-duration", "0:" + adapter::ToText(rate) + "fps"});
     }
     mkvmerge.push_back(adapter::SafePathArgument(video));
+    ErrorWatch mkvmergeWatch;
+    options.onOutput = [&mkvmergeWatch](std::string_view chunk) { mkvmergeWatch.Feed(chunk); };
     int result = adapter::RunChild(mkvmerge, options);
     if (adapter::StopSignal() != 0) {
         return 128 + adapter::StopSignal();
     }
     // mkvmerge exits 1 for warnings, with its file complete.
     if (result > 1 || lseek(scratch, 0, SEEK_END) <= 0) {
-        adapter::Report("mkvmerge could not read the video stream " + video);
+        adapter::Report(
+            WhyFailed(tmp, mkvmergeWatch, "mkvmerge could not read the video stream " + video));
         return 1;
     }
 
-    std::vector<std::string> ffmpeg = {"ffmpeg", "-nostdin", "-hide_banner", "-y",
-                                       "-f",     "matroska", "-i",           "file:" + scratchPath};
+    // -xerror: ffmpeg otherwise ends with 0 when it cannot write the file's index at the end.
+    std::vector<std::string> ffmpeg = {
+        "ffmpeg", "-nostdin", "-hide_banner", "-loglevel",          "error", "-xerror", "-y",
+        "-f",     "matroska", "-i",           "file:" + scratchPath};
     if (request.inputs.size() > 1) {
         ffmpeg.insert(ffmpeg.end(), {"-i", adapter::FfmpegPath(request.inputs[1])});
     }
@@ -180,12 +268,27 @@ int Main(int argc, char** argv) {
     }
     ffmpeg.insert(ffmpeg.end(),
                   {"-movflags", "+faststart", "-f", "mp4", adapter::FfmpegPath(request.target)});
+    ErrorWatch ffmpegWatch;
+    options.onOutput = [&ffmpegWatch](std::string_view chunk) { ffmpegWatch.Feed(chunk); };
     result = adapter::RunProducing(ffmpeg, request.target, options);
     close(scratch);
     if (adapter::StopSignal() != 0) {
         return 128 + adapter::StopSignal();
     }
-    return result == 0 ? 0 : 1;
+    if (result != 0) {
+        adapter::Report(WhyFailed(adapter::FolderOf(request.target), ffmpegWatch,
+                                  "ffmpeg could not write " + request.target));
+        return 1;
+    }
+    // Only a file a player can open leaves the slot as its result.
+    const std::string wrong = CheckOutput(request.target, request.inputs.size() > 1,
+                                          adapter::CountH264Pictures(video), rate);
+    if (!wrong.empty()) {
+        unlink(request.target.c_str());
+        adapter::Report(wrong);
+        return 1;
+    }
+    return 0;
 }
 
 int main(int argc, char** argv) {

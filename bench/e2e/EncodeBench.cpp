@@ -251,11 +251,13 @@ int main(int argc, char* argv[]) {
 
     const std::string handbrakeOutput = root + "/out-handbrake/clip.mp4";
     // Explicit options, no preset: two passes with a turbo first pass, the same bitrate and x264
-    // options as the encoding pass, AAC at 32 kbit/s, no cropping.
+    // options as the encoding pass (the "Anime" source type and "Normal" quality, partitions=all
+    // and no fast P-skip among them), AAC at 32 kbit/s, no cropping.
     std::vector<std::string> handbrake = {"HandBrakeCLI", "-i", clip, "-o", handbrakeOutput};
     std::istringstream options(
-        "-f av_mp4 -e x264 -b 268 -2 -T -x ref=5:bframes=5:subme=6:me=umh:trellis=1 -E av_aac "
-        "-B 32 --crop 0:0:0:0");
+        "-f av_mp4 -e x264 -b 268 -2 -T -x "
+        "deblock=1,1:ref=5:bframes=5:b-pyramid=normal:fast-pskip=0:8x8dct=1:weightb=1:"
+        "mixed-refs=1:me=umh:partitions=all:subme=6:trellis=1 -E av_aac -B 32 --crop 0:0:0:0");
     for (std::string word; options >> word;) {
         handbrake.push_back(word);
     }

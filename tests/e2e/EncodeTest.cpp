@@ -31,8 +31,13 @@ double Rate(const std::string& fraction) {
     return denominator > 0 ? std::strtod(fraction.c_str(), nullptr) / denominator : 0;
 }
 
-// Frames over frame rate: container durations of ASF and AVI sources include audio preroll.
+// Frames over frame rate: container durations of ASF and AVI sources include audio preroll. For a
+// source whose pictures come at a variable rate, its time stamps.
 double Duration(const MediaInfo& info) {
+    if (info.nominalDuration > 0 && info.duration > 0 &&
+        std::fabs(info.nominalDuration - info.duration) > 0.1 * info.duration) {
+        return info.duration;
+    }
     return info.nominalDuration > 0 ? info.nominalDuration : info.duration;
 }
 
@@ -77,22 +82,45 @@ class EncodeTest : public WindowTest {
 
     void Check(QCheckBox* box) { box->setChecked(true); }
 
-    // The output is H.264 (with AAC when the source has audio) and follows the source: same
-    // frame rate, frame count and duration within 2%, a clean decode, and a picture that
-    // tracks the source's.
-    void ExpectFollowsSource(const std::string& output, const std::string& source, bool audio) {
+    // The output is H.264 High profile (with AAC when the source has audio) and follows the
+    // source: the rate a player expects (the source's own when it is constant), a picture that
+    // lasts as long as the source's and keeps the shape it is shown in, a clean decode, and a
+    // picture that tracks the source's, paired by time stamps.
+    void ExpectFollowsSource(const std::string& output, const std::string& source, bool audio,
+                             const std::string& rate = "") {
         SCOPED_TRACE(output);
         ASSERT_TRUE(fs::exists(output));
         const MediaInfo out = Probe(output);
         const MediaInfo in = Probe(source);
         EXPECT_EQ(out.videoCodec, "h264");
+        EXPECT_EQ(out.profile, "High");
         EXPECT_EQ(out.audioCodec, audio ? "aac" : "");
-        EXPECT_NEAR(Rate(out.frameRate), Rate(in.frameRate), 0.01);
-        EXPECT_NEAR(static_cast<double>(out.frames), static_cast<double>(in.frames),
-                    0.02 * static_cast<double>(in.frames) + 0.5);
-        EXPECT_NEAR(Duration(out), Duration(in), 0.02 * Duration(in) + 0.001);
+        if (rate.empty()) {
+            EXPECT_NEAR(Rate(out.frameRate), Rate(in.frameRate), 0.01);
+            EXPECT_NEAR(static_cast<double>(out.frames), static_cast<double>(in.frames),
+                        0.02 * static_cast<double>(in.frames) + 1);
+        } else {
+            EXPECT_EQ(out.frameRate, rate);
+        }
+        EXPECT_NEAR(Duration(out), Duration(in), 0.02 * Duration(in) + 0.1);
+        EXPECT_NEAR(out.displayAspect, in.displayAspect, 0.02 * in.displayAspect);
         EXPECT_TRUE(tooltest::DecodesCleanly(output));
-        EXPECT_GE(tooltest::Psnr(output, source, in.frameRate, in.width, in.height), 20.0);
+        const bool turned = in.rotation % 180 != 0;
+        EXPECT_GE(tooltest::Psnr(output, source, rate.empty() ? in.frameRate : rate,
+                                 turned ? in.height : in.width, turned ? in.width : in.height),
+                  20.0);
+    }
+
+    // In MP4 and MKV alike: the beeps start within 45 ms of the flashes.
+    void ExpectLipSync(const std::string& output) {
+        SCOPED_TRACE(output);
+        const std::vector<double> flashes = tooltest::FlashStarts(output);
+        const std::vector<double> beeps = tooltest::BeepStarts(output);
+        ASSERT_GE(flashes.size(), 2u);
+        ASSERT_GE(beeps.size(), 2u);
+        for (size_t i = 0; i < 2; ++i) {
+            EXPECT_NEAR(beeps[i], flashes[i], 0.045) << i;
+        }
     }
 
     bool LogHas(const std::string& tail) const {
@@ -243,4 +271,73 @@ TEST_F(EncodeTest, StopDuringTheEncodingPassLeavesNoToolRunning) {
             return tooltest::Run({"pgrep", "-f", TempPath("")}).exitCode == 1;
         },
         10));
+}
+
+// The sources people have today, the new ones among them, to MP4 and to MKV.
+TEST_F(EncodeTest, TodaysSourcesComeOutRight) {
+    for (int format : {0, 1}) {
+        SCOPED_TRACE(format);
+        const std::string ext = format == 0 ? ".mp4" : ".mkv";
+        const std::string tag = format == 0 ? " mp4" : " mkv";
+        const std::string phone = Queue("phone", "phone" + tag + ".mp4");
+        const std::string vfr = Queue("vfr", "recording" + tag + ".mkv");
+        const std::string flash = Queue("flash", "flashes" + tag + ".mp4");
+        const std::string hevc = Queue("hevc10", "hevc" + tag + ".mkv");
+        const std::string dv = Queue("dv", "camera" + tag + ".avi");
+        const std::string two = Queue("mkv2", "two tracks" + tag + ".mkv");
+        std::string ac3, av1, pcm, dvd43, ogm, longName;
+        if (format == 0) {
+            ac3 = Queue("ac3", "surround.mkv");
+            av1 = Queue("av1", "av1.mkv");
+            pcm = Queue("pcmavi", "pcm.avi");
+            dvd43 = Queue("dvd43", "OLD DVD");
+            ogm = Queue("ogm", "upper.OGM");
+            longName = Queue("avi", std::string(200, 'n') + " '$(x)' `id`.avi");
+        }
+        Window->cboOutput->setCurrentIndex(format);
+        Start();
+        for (const std::string& status : Statuses()) {
+            EXPECT_TRUE(status == "done" || status.empty()) << status;
+        }
+        ExpectFollowsSource(Output("phone" + tag + ext), phone, true, "60/1");
+        EXPECT_LT(Probe(Output("phone" + tag + ext)).displayAspect, 1.0) << "portrait stays";
+        ExpectFollowsSource(Output("recording" + tag + ext), vfr, true, "30/1");
+        ExpectFollowsSource(Output("flashes" + tag + ext), flash, true);
+        ExpectLipSync(Output("flashes" + tag + ext));
+        ExpectFollowsSource(Output("hevc" + tag + ext), hevc, true);
+        EXPECT_EQ(Probe(Output("hevc" + tag + ext)).pixelFormat, "yuv420p");
+        ExpectFollowsSource(Output("camera" + tag + ext), dv, true);
+        ExpectFollowsSource(Output("two tracks" + tag + ext), two, true);
+        // The first audio track, the one with the tone, is the one used.
+        EXPECT_GT(tooltest::MeanVolume(Output("two tracks" + tag + ext)), -40.0);
+        if (format == 0) {
+            ExpectFollowsSource(Output("surround.mp4"), ac3, true);
+            // Downmixed to stereo with the centre channel kept.
+            EXPECT_EQ(Probe(Output("surround.mp4")).channels, 2);
+            EXPECT_GT(tooltest::MeanVolume(Output("surround.mp4")), -40.0);
+            ExpectFollowsSource(Output("av1.mp4"), av1, true);
+            ExpectFollowsSource(Output("pcm.mp4"), pcm, true);
+            ExpectFollowsSource(Output("dvdout.mp4"), Clip("dvdsource43"), true);
+            EXPECT_NEAR(Probe(Output("dvdout.mp4")).displayAspect, 4.0 / 3.0, 0.03);
+            ExpectFollowsSource(Output("upper.mp4"), ogm, true);
+            ExpectFollowsSource(Output(std::string(200, 'n') + " '$(x)' `id`.mp4"), longName, true);
+        }
+    }
+}
+
+// Telecined film: "Deinterlace" (pullup) gives back the film's 23.976, "IVTC" (kerndeint) keeps
+// 29.97; both last as long as the source.
+TEST_F(EncodeTest, TelecinedFilmWithEachFrameItem) {
+    for (int frame : {1, 0}) {
+        SCOPED_TRACE(frame);
+        const std::string name = "film " + std::to_string(frame);
+        const std::string film = Queue("telecine", name + ".mpg");
+        Check(Window->chkDeInt);
+        Window->cboFDeInt->setCurrentIndex(frame);
+        Start();
+        EXPECT_EQ(Window->RowStatus(Window->QueueRowCount() - 2), "done");
+        const MediaInfo out = Probe(Output(name + ".mp4"));
+        EXPECT_EQ(out.frameRate, frame == 1 ? "24000/1001" : "30000/1001");
+        EXPECT_NEAR(out.duration, Probe(film).duration, 0.02 * 3 + 0.1);
+    }
 }

@@ -256,8 +256,8 @@ TEST(MencoderSlot, WritesTheStatisticsBesideTheStreamAndPassesItsLinesOn) {
 TEST(MencoderSlot, EndsOfTheSignalItsToolDiedOf) {
     TempDir dir;
     fs::create_directory(dir / "bin");
-    std::ofstream(dir / "bin/mencoder") << "#!/bin/sh\nkill -SEGV $$\n";
-    fs::permissions(dir / "bin/mencoder", fs::perms::owner_all);
+    std::ofstream(dir / "bin/ffmpeg") << "#!/bin/sh\nkill -SEGV $$\n";
+    fs::permissions(dir / "bin/ffmpeg", fs::perms::owner_all);
     const char* path = std::getenv("PATH");
     std::vector<std::string> argv = {"env", "PATH=" + dir / "bin" + ":" + (path ? path : "")};
     const std::vector<std::string> pass = PassOne({Clip("avi")}, dir / "video.264");

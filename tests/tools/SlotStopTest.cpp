@@ -135,9 +135,9 @@ const std::vector<std::string> kMkvmergeOnPipe = {Slot("mkv/mkvmerge.exe"), "{di
 INSTANTIATE_TEST_SUITE_P(
     Slots, SlotStop,
     ::testing::Values(
-        StopCase{"MencoderGroupKilled", Stop::KillGroup, "mencoder", kMencoderOnPipe},
-        StopCase{"MencoderAdapterKilled", Stop::KillAdapterOnly, "mencoder", kMencoderOnPipe},
-        StopCase{"MencoderAdapterTerminated", Stop::TerminateAdapter, "mencoder", kMencoderOnPipe},
+        StopCase{"MencoderGroupKilled", Stop::KillGroup, "ffprobe", kMencoderOnPipe},
+        StopCase{"MencoderAdapterKilled", Stop::KillAdapterOnly, "ffprobe", kMencoderOnPipe},
+        StopCase{"MencoderAdapterTerminated", Stop::TerminateAdapter, "ffprobe", kMencoderOnPipe},
         StopCase{"AacGroupKilled", Stop::KillGroup, "ffmpeg", kAacOnPipe},
         StopCase{"AacAdapterKilled", Stop::KillAdapterOnly, "ffmpeg", kAacOnPipe},
         StopCase{"Mp4BoxGroupKilled", Stop::KillGroup, "ffmpeg", kMp4BoxOnPipe},

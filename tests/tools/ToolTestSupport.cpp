@@ -97,13 +97,23 @@ std::vector<std::string> FfmpegClip(const std::string& picture, const std::strin
 struct ClipRecipe {
     std::string extension;
     std::vector<std::string> ffmpeg;  // output file appended
+    // A second step, when one command cannot make the clip: "{in}" is the first step's output
+    // (written with `firstExtension`), the output file is appended.
+    std::vector<std::string> then = {};
+    std::string firstExtension = "";
 };
+
+// Flashes and beeps together: white pictures and a 1 kHz tone from 1.0 s and from 2.4 s.
+const std::string kFlashes = "between(t,0.999,1.039)+between(t,2.399,2.439)";
 
 const std::map<std::string, ClipRecipe>& Recipes() {
     static const std::map<std::string, ClipRecipe> recipes = {
         {"avi",
          {".avi",
           FfmpegClip(kPicture, kSound, {"-c:v", "mpeg4", "-q:v", "3", "-c:a", "libmp3lame"})}},
+        {"pcmavi",
+         {".avi",
+          FfmpegClip(kPicture, kSound, {"-c:v", "mpeg4", "-q:v", "3", "-c:a", "pcm_s16le"})}},
         {"mkv",
          {".mkv", FfmpegClip(kPicture, kSound,
                              {"-pix_fmt", "yuv420p", "-c:v", "libx264", "-c:a", "libvorbis"})}},
@@ -123,10 +133,87 @@ const std::map<std::string, ClipRecipe>& Recipes() {
           FfmpegClip(kPicture, kSound, {"-c:v", "mpeg2video", "-q:v", "3", "-c:a", "mp2"})}},
         {"noaudio", {".avi", FfmpegClip(kPicture, "", {"-c:v", "mpeg4", "-q:v", "3"})}},
         {"dvdsource",
-         {".mpg", FfmpegClip("testsrc=size=352x288:rate=25:duration=" + kSeconds + ",hue=H=PI*t",
-                             "sine=frequency=440:sample_rate=48000:duration=" + kSeconds,
-                             {"-target", "pal-dvd", "-s", "352x288", "-b:v", "1500k"})}},
+         {".mpg",
+          FfmpegClip("testsrc=size=352x288:rate=25:duration=" + kSeconds + ",hue=H=PI*t",
+                     "sine=frequency=440:sample_rate=48000:duration=" + kSeconds,
+                     {"-target", "pal-dvd", "-s", "352x288", "-aspect", "16:9", "-b:v", "1500k"})}},
+        {"dvdsource43",
+         {".mpg",
+          FfmpegClip("testsrc=size=352x288:rate=25:duration=" + kSeconds + ",hue=H=PI*t",
+                     "sine=frequency=440:sample_rate=48000:duration=" + kSeconds,
+                     {"-target", "pal-dvd", "-s", "352x288", "-aspect", "4:3", "-b:v", "1500k"})}},
         {"wav", {".wav", FfmpegClip(kSound, "", {})}},
+        // A phone's clip: stored landscape, shown portrait (90 degrees), 60 fps nominal with
+        // pictures missing here and there (154 over 3 s), AAC at 48 kHz.
+        {"phone",
+         {".mp4",
+          FfmpegClip("testsrc2=size=320x180:rate=60:duration=3",
+                     "sine=frequency=440:sample_rate=48000:duration=3",
+                     {"-vf", "select='not(eq(mod(n\\,7)\\,3))'", "-fps_mode", "vfr", "-pix_fmt",
+                      "yuv420p", "-c:v", "libx264", "-c:a", "aac"}),
+          {"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-i", "{in}", "-c",
+           "copy", "-metadata:s:v:0", "rotate=90"},
+          ".mp4"}},
+        // A screen recording: 40 pictures over 3.9 s in Matroska, nominal 30 fps.
+        {"vfr",
+         {".mkv", FfmpegClip("testsrc2=size=320x240:rate=30:duration=4",
+                             "sine=frequency=440:sample_rate=48000:duration=4",
+                             {"-vf", "select='not(mod(n\\,3))'", "-fps_mode", "vfr", "-pix_fmt",
+                              "yuv420p", "-c:v", "libx264", "-c:a", "aac"})}},
+        // Lip sync: H.264 with B-frames and AAC, flashes and beeps at the same instants.
+        {"flash",
+         {".mp4",
+          FfmpegClip("color=c=black:size=320x240:rate=25:duration=3.4,drawbox=c=white:t=fill:"
+                     "enable='" +
+                         kFlashes + "'",
+                     "aevalsrc=exprs='0.5*sin(2*PI*1000*t)*(" + kFlashes +
+                         ")':sample_rate=48000:duration=3.4",
+                     {"-pix_fmt", "yuv420p", "-c:v", "libx264", "-bf", "3", "-c:a", "aac"})}},
+        // Film at 23.976 telecined to 29.97 interlaced, as NTSC broadcasts and DVDs carry it.
+        {"telecine",
+         {".mpg",
+          FfmpegClip("testsrc2=size=320x240:rate=24000/1001:duration=3",
+                     "sine=frequency=440:sample_rate=48000:duration=3",
+                     {"-vf", "telecine=first_field=top:pattern=23", "-c:v", "mpeg2video", "-q:v",
+                      "3", "-flags", "+ilme+ildct", "-top", "1", "-c:a", "mp2", "-f", "mpeg"})}},
+        {"hevc10",
+         {".mkv", FfmpegClip(kPicture, kSound,
+                             {"-pix_fmt", "yuv420p10le", "-c:v", "libx265", "-preset", "ultrafast",
+                              "-x265-params", "log-level=error", "-c:a", "aac"})}},
+        {"av1",
+         {".mkv", FfmpegClip(kPicture, kSound,
+                             {"-pix_fmt", "yuv420p", "-c:v", "libaom-av1", "-cpu-used", "8",
+                              "-row-mt", "1", "-b:v", "200k", "-c:a", "libopus"})}},
+        // DV from a camera: NTSC, interlaced, 4:3 with pixels 8:9, PCM sound.
+        {"dv",
+         {".avi",
+          FfmpegClip("testsrc=size=720x480:rate=30000/1001:duration=" + kSeconds + ",hue=H=PI*t",
+                     "sine=frequency=440:sample_rate=48000:duration=" + kSeconds,
+                     {"-c:v", "dvvideo", "-aspect", "4:3", "-pix_fmt", "yuv411p", "-top", "0",
+                      "-c:a", "pcm_s16le"})}},
+        // 5.1 AC3 with the tone in the centre channel only.
+        {"ac3",
+         {".mkv",
+          FfmpegClip(kPicture,
+                     "sine=frequency=440:sample_rate=48000:duration=" + kSeconds +
+                         ",pan=5.1|FL=0*c0|FR=0*c0|FC=c0|LFE=0*c0|BL=0*c0|BR=0*c0",
+                     {"-pix_fmt", "yuv420p", "-c:v", "libx264", "-c:a", "ac3", "-b:a", "384k"})}},
+        // Two audio tracks (the tone first, then silence) and subtitles.
+        {"mkv2",
+         {".mkv", {"ffmpeg",      "-nostdin", "-hide_banner",
+                   "-loglevel",   "error",    "-y",
+                   "-f",          "lavfi",    "-i",
+                   kPicture,      "-f",       "lavfi",
+                   "-i",          kSound,     "-f",
+                   "lavfi",       "-i",       "anullsrc=sample_rate=44100:duration=" + kSeconds,
+                   "-f",          "srt",      "-i",
+                   "{subtitles}", "-map",     "0:v",
+                   "-map",        "1:a",      "-map",
+                   "2:a",         "-map",     "3:s",
+                   "-pix_fmt",    "yuv420p",  "-c:v",
+                   "libx264",     "-c:a",     "libvorbis",
+                   "-c:s",        "srt",      "-t",
+                   kSeconds}}},
     };
     return recipes;
 }
@@ -159,9 +246,9 @@ std::string MakeClip(const std::string& kind) {
         }
         return path;
     }
-    if (kind == "dvd") {
-        const std::string source = Clip("dvdsource");
-        const std::string path = folder + "/dvd-" + Key({source});
+    if (kind == "dvd" || kind == "dvd43") {
+        const std::string source = Clip(kind == "dvd" ? "dvdsource" : "dvdsource43");
+        const std::string path = folder + "/" + kind + "-" + Key({source});
         if (!fs::exists(path)) {
             const std::string part = path + "." + std::to_string(getpid());
             fs::remove_all(part);
@@ -177,14 +264,31 @@ std::string MakeClip(const std::string& kind) {
     if (recipe == Recipes().end()) {
         throw std::invalid_argument("no such clip: " + kind);
     }
-    const std::string path =
-        folder + "/" + kind + "-" + Key(recipe->second.ffmpeg) + recipe->second.extension;
+    std::vector<std::string> key = recipe->second.ffmpeg;
+    key.insert(key.end(), recipe->second.then.begin(), recipe->second.then.end());
+    const std::string path = folder + "/" + kind + "-" + Key(key) + recipe->second.extension;
     if (!fs::exists(path)) {
         const std::string part =
             folder + "/part" + std::to_string(getpid()) + "-" + fs::path(path).filename().string();
-        std::vector<std::string> argv = recipe->second.ffmpeg;
-        argv.push_back(part);
+        const std::string subtitles = part + ".srt";
+        std::ofstream(subtitles) << "1\n00:00:00,500 --> 00:00:01,500\nHello\n\n";
+        const std::string first = part + ".first" + recipe->second.firstExtension;
+        std::vector<std::string> argv;
+        for (const std::string& word : recipe->second.ffmpeg) {
+            argv.push_back(word == "{subtitles}" ? subtitles : word);
+        }
+        argv.push_back(recipe->second.then.empty() ? part : first);
         RunOrThrow(argv);
+        if (!recipe->second.then.empty()) {
+            argv.clear();
+            for (const std::string& word : recipe->second.then) {
+                argv.push_back(word == "{in}" ? first : word);
+            }
+            argv.push_back(part);
+            RunOrThrow(argv);
+            fs::remove(first);
+        }
+        fs::remove(subtitles);
         fs::rename(part, path);
     }
     return path;
@@ -301,7 +405,8 @@ MediaInfo Probe(const std::string& path) {
     MediaInfo info;
     const RunResult video = Run(
         {"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
-         "stream=codec_name,r_frame_rate,nb_read_frames,width,height,duration:stream_tags=DURATION",
+         "stream=codec_name,r_frame_rate,nb_read_frames,width,height,duration,sample_aspect_ratio,"
+         "profile,pix_fmt:stream_tags=DURATION:stream_side_data=rotation",
          "-of", "default=noprint_wrappers=1", "file:" + path});
     auto values = KeyValues(video.output);
     info.videoCodec = values["codec_name"];
@@ -309,6 +414,22 @@ MediaInfo Probe(const std::string& path) {
     info.frames = ToLong(values["nb_read_frames"]);
     info.width = static_cast<int>(ToLong(values["width"]));
     info.height = static_cast<int>(ToLong(values["height"]));
+    info.rotation = static_cast<int>(ToLong(values["rotation"]));
+    info.profile = values["profile"];
+    info.pixelFormat = values["pix_fmt"];
+    double sar = 1;
+    const std::string aspect = values["sample_aspect_ratio"];
+    const size_t colon = aspect.find(':');
+    if (colon != std::string::npos && ToLong(aspect.substr(colon + 1)) > 0 && ToLong(aspect) > 0) {
+        sar = static_cast<double>(ToLong(aspect)) /
+              static_cast<double>(ToLong(aspect.substr(colon + 1)));
+    }
+    if (info.height > 0) {
+        info.displayAspect = info.width * sar / info.height;
+        if (info.rotation % 180 != 0) {
+            info.displayAspect = 1 / info.displayAspect;
+        }
+    }
     info.duration = std::strtod(values["duration"].c_str(), nullptr);
     // Matroska keeps it in a tag, "00:00:02.000000000".
     const std::string tag = values["TAG:DURATION"];
@@ -348,6 +469,40 @@ double Psnr(const std::string& encoded, const std::string& source, const std::st
         return 0;
     }
     return std::strtod(result.output.c_str() + at + 8, nullptr);
+}
+
+namespace {
+
+// The values after `key` in ffmpeg's log ("silence_end: 1.0023").
+std::vector<double> LoggedTimes(const std::string& log, const std::string& key) {
+    std::vector<double> times;
+    for (size_t at = log.find(key); at != std::string::npos; at = log.find(key, at + 1)) {
+        times.push_back(std::strtod(log.c_str() + at + key.size(), nullptr));
+    }
+    return times;
+}
+
+}  // namespace
+
+std::vector<double> BeepStarts(const std::string& path) {
+    const RunResult result =
+        Run({"ffmpeg", "-nostdin", "-hide_banner", "-i", "file:" + path, "-map", "0:a:0", "-af",
+             "silencedetect=noise=-30dB:duration=0.2", "-f", "null", "-"});
+    return LoggedTimes(result.output, "silence_end: ");
+}
+
+std::vector<double> FlashStarts(const std::string& path) {
+    const RunResult result =
+        Run({"ffmpeg", "-nostdin", "-hide_banner", "-i", "file:" + path, "-map", "0:v:0", "-vf",
+             "blackdetect=d=0.2:pix_th=0.5", "-f", "null", "-"});
+    return LoggedTimes(result.output, "black_end:");
+}
+
+double MeanVolume(const std::string& path) {
+    const RunResult result = Run({"ffmpeg", "-nostdin", "-hide_banner", "-i", "file:" + path,
+                                  "-map", "0:a:0", "-af", "volumedetect", "-f", "null", "-"});
+    const std::vector<double> volume = LoggedTimes(result.output, "mean_volume: ");
+    return volume.empty() ? -91 : volume.back();
 }
 
 bool DecodesCleanly(const std::string& path) {

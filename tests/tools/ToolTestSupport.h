@@ -44,9 +44,15 @@ class TempDir {
 // "avi" (MPEG-4 Part 2 + MP3, written by ffmpeg's AVI muxer), "mkv" (H.264 + Vorbis),
 // "mp4" (H.264 + AAC), "ogm" (Theora + Vorbis in Ogg), "wmv" (WMV2 + WMA, 29.97 fps),
 // "mpg" (MPEG-2 + MP2), "noaudio" (MPEG-4 Part 2 AVI without audio), "dvd" (a DVD folder
-// authored by dvdauthor from "dvdsource"), "dvdsource" (its MPEG-2 PAL clip), "wav" (audio
-// only), "corrupt" (random bytes named .avi). The picture keeps changing its colours, so a
-// frozen picture scores far below a moving one.
+// authored by dvdauthor from "dvdsource", anamorphic 16:9), "dvdsource" (its MPEG-2 PAL clip),
+// "dvd43" and "dvdsource43" (the same at 4:3), "wav" (audio only), "corrupt" (random bytes named
+// .avi), "pcmavi" (MPEG-4 + PCM), "phone" (H.264 shown turned by 90 degrees, 60 fps nominal
+// with missing pictures, AAC), "vfr" (40 pictures over 3.9 s in Matroska, nominal 30 fps),
+// "flash" (flashes and beeps at 1.0 s and 2.4 s, H.264 with B-frames + AAC), "telecine"
+// (23.976 film telecined to 29.97 interlaced MPEG-2), "hevc10" (10-bit HEVC), "av1", "dv" (NTSC
+// DV, interlaced, 4:3 with 8:9 pixels), "ac3" (5.1 AC3 with the tone in the centre only),
+// "mkv2" (two audio tracks, the first with the tone, and subtitles). The picture keeps
+// changing, so a frozen picture scores far below a moving one.
 std::string Clip(const std::string& kind);
 
 struct MediaInfo {
@@ -55,6 +61,10 @@ struct MediaInfo {
     long frames = 0;        // decoded video frames
     int width = 0;
     int height = 0;
+    int rotation = 0;            // as the display matrix says, in degrees
+    double displayAspect = 0;    // width / height as shown: pixel shape and rotation applied
+    std::string profile;         // "High"
+    std::string pixelFormat;     // "yuv420p"
     double duration = 0;         // of the video stream, as its timestamps say
     double nominalDuration = 0;  // frames / frame rate
     std::string audioCodec;      // empty without audio
@@ -64,10 +74,19 @@ struct MediaInfo {
 };
 MediaInfo Probe(const std::string& path);
 
-// Mean PSNR (dB) of the video of `encoded` against `source`, both resampled to `rate` so that
-// frames are compared by time; the encoded picture is scaled to the source's size.
+// Mean PSNR (dB) of the video of `encoded` against `source` as it is shown (turned), both
+// resampled to `rate` so that frames are compared by their time stamps; the encoded picture is
+// scaled to width x height, the source's size as shown.
 double Psnr(const std::string& encoded, const std::string& source, const std::string& rate,
             int width, int height);
+
+// When the beeps start and when the flashes start (seconds on the file's time line), as
+// ffmpeg's silence and black detection find them.
+std::vector<double> BeepStarts(const std::string& path);
+std::vector<double> FlashStarts(const std::string& path);
+
+// Mean volume of the first audio stream in dB (-91 for silence).
+double MeanVolume(const std::string& path);
 
 // Whether ffmpeg decodes every stream of the file without a single error message.
 bool DecodesCleanly(const std::string& path);
