@@ -23,6 +23,8 @@ namespace {
 std::string g_toolName = "adapter";
 volatile sig_atomic_t g_child = 0;
 volatile sig_atomic_t g_stopSignal = 0;
+volatile sig_atomic_t g_endOnStop = 0;
+const char* volatile g_stopCleanup = nullptr;
 int g_childSignal = 0;  // what the last tool died of
 bool g_outputGone = false;
 
@@ -37,6 +39,14 @@ void OnStopSignal(int sig) {
     const pid_t child = g_child;
     if (child > 0) {
         kill(child, SIGKILL);
+    }
+    if (g_endOnStop) {
+        if (const char* path = g_stopCleanup) {
+            unlink(path);
+        }
+        // Blocked while this handler runs, the signal ends the process as soon as it returns.
+        signal(sig, SIG_DFL);
+        raise(sig);
     }
 }
 
@@ -135,6 +145,17 @@ void InstallStopHandling() {
 
 int StopSignal() {
     return g_stopSignal;
+}
+
+void EndOnStop() {
+    g_endOnStop = 1;
+    if (g_stopSignal != 0) {
+        raise(g_stopSignal);
+    }
+}
+
+void SetStopCleanup(const char* path) {
+    g_stopCleanup = path;
 }
 
 int Finish(int result) {
