@@ -36,6 +36,75 @@ std::string ErrorName(AACENC_ERROR error) {
     }
 }
 
+class BitReader {
+  public:
+    explicit BitReader(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+    uint32_t Read(int bits) {
+        uint32_t value = 0;
+        for (int i = 0; i < bits; ++i, ++at_) {
+            const size_t byte = at_ / 8;
+            const uint32_t bit = byte < bytes_.size() ? (bytes_[byte] >> (7 - at_ % 8)) & 1u : 0;
+            value = value << 1 | bit;
+        }
+        return value;
+    }
+    size_t position() const { return at_; }
+    size_t left() const { return bytes_.size() * 8 > at_ ? bytes_.size() * 8 - at_ : 0; }
+
+  private:
+    const std::vector<uint8_t>& bytes_;
+    size_t at_ = 0;
+};
+
+uint32_t ReadObjectType(BitReader& bits) {
+    const uint32_t type = bits.Read(5);
+    return type == 31 ? 32 + bits.Read(6) : type;
+}
+
+void ReadSampleRate(BitReader& bits) {
+    if (bits.Read(4) == 0xF) {
+        bits.Read(24);
+    }
+}
+
+// The library's backward compatible signalling of HE-AAC (an AAC-LC configuration with an SBR
+// extension) does not say that PS is absent; decoders then expect that PS might turn up and
+// play a mono stream as stereo. The standard's flag for that (extension 0x548 with
+// psPresentFlag 0) is added after the SBR extension.
+void SayNoParametricStereo(std::vector<uint8_t>& config) {
+    BitReader bits(config);
+    if (ReadObjectType(bits) != AOT_AAC_LC) {
+        return;
+    }
+    ReadSampleRate(bits);
+    if (bits.Read(4) == 0) {
+        return;  // a program config element: not written for mono or stereo
+    }
+    bits.Read(3);  // GASpecificConfig: frame length, core coder, extension flags
+    if (bits.left() < 16 || bits.Read(11) != 0x2B7 || ReadObjectType(bits) != AOT_SBR ||
+        bits.Read(1) != 1) {
+        return;
+    }
+    ReadSampleRate(bits);
+    const size_t end = bits.position();
+    if (bits.left() >= 12 && bits.Read(11) == 0x548) {
+        return;
+    }
+    std::vector<uint8_t> out((end + 12 + 7) / 8, 0);
+    for (size_t i = 0; i < end; ++i) {
+        if ((config[i / 8] >> (7 - i % 8)) & 1u) {
+            out[i / 8] |= static_cast<uint8_t>(0x80u >> (i % 8));
+        }
+    }
+    const uint32_t flag = 0x548u << 1;  // psPresentFlag 0
+    for (size_t i = 0; i < 12; ++i) {
+        if ((flag >> (11 - i)) & 1u) {
+            out[(end + i) / 8] |= static_cast<uint8_t>(0x80u >> ((end + i) % 8));
+        }
+    }
+    config = out;
+}
+
 }  // namespace
 
 std::string ProfileName(Profile profile) {
@@ -80,7 +149,9 @@ bool Encoder::Open(const Settings& settings) {
         {AACENC_TRANSMUX, UINT{TT_MP4_RAW}, "transport"},
         // Explicit signalling: the MP4 file says HE-AAC and the full sample rate, so that
         // players decode the SBR part instead of taking the stream for half-rate AAC-LC.
-        {AACENC_SIGNALING_MODE, 2, "signalling"},
+        // Hierarchical for HE-AAC v2; backward compatible for HE-AAC, the only form that can
+        // also say that no PS follows (see SayNoParametricStereo).
+        {AACENC_SIGNALING_MODE, settings.profile == Profile::HeAacV2 ? 2u : 1u, "signalling"},
         {AACENC_AFTERBURNER, 1, "afterburner"},
         // The SBR header in every frame: the stream starts with its first kept frame (see
         // below) and with any frame a player seeks to, instead of lacking its treble for half a
@@ -101,6 +172,9 @@ bool Encoder::Open(const Settings& settings) {
         return fail("information", e);
     }
     info_.audioSpecificConfig.assign(info.confBuf, info.confBuf + info.confSize);
+    if (settings.profile == Profile::HeAac) {
+        SayNoParametricStereo(info_.audioSpecificConfig);
+    }
     info_.frameLength = static_cast<long>(info.frameLength);
     // The priming is cut off in whole frames, so that the stream needs no edit list to start
     // in time: silence in front of the input makes the encoder's delay a whole number of

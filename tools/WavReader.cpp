@@ -119,13 +119,17 @@ bool Reader::Open(const std::string& path) {
             const uint64_t available = regular && static_cast<uint64_t>(st.st_size) > offset
                                            ? static_cast<uint64_t>(st.st_size) - offset
                                            : 0;
-            if (size == 0 || size == 0xFFFFFFFFu || (regular && size > available)) {
+            const bool sized = size != 0 && size != 0xFFFFFFFFu;
+            if (!sized || !regular || size > available) {
                 remaining_ = kToTheEnd;
             }
             const uint64_t frameBytes =
                 static_cast<uint64_t>(format_.channels) * (format_.bitsPerSample / 8);
             if (regular) {
                 expectedFrames_ = (remaining_ == kToTheEnd ? available : remaining_) / frameBytes;
+            } else if (sized) {
+                // A pipe is read to its end; its header's size serves only to tell the progress.
+                expectedFrames_ = size / frameBytes;
             }
             return true;
         }

@@ -4,7 +4,7 @@
 // do: PCM or WAVE_FORMAT_EXTENSIBLE, 8/16/24/32-bit integer or 32/64-bit float samples, 1 to 8
 // channels. The data size in the header is not trusted: mplayer leaves it 0 or a placeholder
 // when it cannot seek back or is cut short, so a size of 0, 0xFFFFFFFF or one beyond the end of
-// the file means "to the end".
+// the file means "to the end", and a pipe is always read to its end.
 
 #include <cstdint>
 #include <optional>
