@@ -79,6 +79,8 @@ Request ParseRequest(const std::vector<std::string>& args) {
     return request;
 }
 
+#ifdef QUINTARO_FDK_AAC
+
 std::string Fixed(double value, int decimals) {
     char text[32];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
@@ -90,8 +92,6 @@ double Now() {
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
-
-#ifdef QUINTARO_FDK_AAC
 
 // The sample rates the library supports for a mode and bit rate, and the one it recommends
 // (the table of aacenc_lib.h; HE-AAC v2 and mono HE-AAC share one).
