@@ -390,8 +390,8 @@ void Tfmain::BuildAboutTab() {
     memCredits->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memCredits->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     memCredits->viewport()->setAutoFillBackground(false);
-    // "Using:" names the tools this build really runs: ffmpeg stands in for the HE-AAC encoder
-    // and MP4Box.
+    // "Using:" names the tools this build really runs: the Fraunhofer FDK AAC library encodes
+    // the HE-AAC, ffmpeg stands in for MP4Box.
     memCredits->setPlainText(
         QStringLiteral("Developer:\n"
                        "* the Quintaro developers\n"
@@ -405,6 +405,7 @@ void Tfmain::BuildAboutTab() {
                        "\n"
                        "Using:\n"
                        "* mplayer/mencoder\n"
+                       "* Fraunhofer FDK AAC\n"
                        "* ffmpeg\n"
                        "* mkvtoolnix"));
 

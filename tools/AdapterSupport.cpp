@@ -25,6 +25,8 @@ std::string g_toolName = "adapter";
 constexpr int kMaxChildren = 4;
 volatile sig_atomic_t g_children[kMaxChildren] = {};
 volatile sig_atomic_t g_stopSignal = 0;
+volatile sig_atomic_t g_endOnStop = 0;
+const char* volatile g_stopCleanup = nullptr;
 int g_childSignal = 0;  // what the last tool died of
 bool g_outputGone = false;
 // The tools' output that passed through ended inside a line: a report of ours starts a new one.
@@ -62,6 +64,14 @@ void Unregister(pid_t pid) {
         if (g_children[i] == pid) {
             g_children[i] = 0;
         }
+    }
+    if (g_endOnStop) {
+        if (const char* path = g_stopCleanup) {
+            unlink(path);
+        }
+        // Blocked while this handler runs, the signal ends the process as soon as it returns.
+        signal(sig, SIG_DFL);
+        raise(sig);
     }
 }
 
@@ -174,6 +184,17 @@ void InstallStopHandling() {
 
 int StopSignal() {
     return g_stopSignal;
+}
+
+void EndOnStop() {
+    g_endOnStop = 1;
+    if (g_stopSignal != 0) {
+        raise(g_stopSignal);
+    }
+}
+
+void SetStopCleanup(const char* path) {
+    g_stopCleanup = path;
 }
 
 int Finish(int result) {

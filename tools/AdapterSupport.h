@@ -35,6 +35,12 @@ void InstallStopHandling();
 // The stop signal received so far, or 0.
 int StopSignal();
 
+// For an adapter that does its work itself instead of running a tool: from now on a stop signal
+// ends the adapter at once, of that same signal, after removing the file SetStopCleanup named.
+void EndOnStop();
+// The temporary file a stop removes (the pointer is kept, not the text); nullptr for none.
+void SetStopCleanup(const char* path);
+
 // The adapter's exit: when result stands for a signal (its own stop, or the death of its last
 // tool), the adapter dies of that same signal, so that its caller sees a signal and not an exit
 // code of 128 + n, which a reader of signed exit codes would take for a negative number.

@@ -233,7 +233,8 @@ TEST_F(NewWindow, AboutTabNamesThisPlatformAndTheToolsUsed) {
     for (const char* section : {"Developer:\n* ", "\n\nThanks to:\n* ", "\n\nBased on:\n* "}) {
         EXPECT_TRUE(text.contains(section)) << section;
     }
-    EXPECT_TRUE(text.endsWith("\n\nUsing:\n* mplayer/mencoder\n* ffmpeg\n* mkvtoolnix"))
+    EXPECT_TRUE(text.endsWith(
+        "\n\nUsing:\n* mplayer/mencoder\n* Fraunhofer FDK AAC\n* ffmpeg\n* mkvtoolnix"))
         << text.toStdString();
 }
 

@@ -6,12 +6,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
+#include <complex>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <random>
 #include <sstream>
@@ -444,15 +449,165 @@ MediaInfo Probe(const std::string& path) {
                             std::strtod(info.frameRate.c_str() + slash + 1, nullptr);
         info.nominalDuration = rate > 0 ? static_cast<double>(info.frames) / rate : 0;
     }
-    const RunResult audio = Run({"ffprobe", "-v", "error", "-select_streams", "a:0",
-                                 "-show_entries", "stream=codec_name,channels,sample_rate,bit_rate",
-                                 "-of", "default=noprint_wrappers=1", "file:" + path});
+    const RunResult audio =
+        Run({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
+             "stream=codec_name,channels,sample_rate,bit_rate,profile,duration", "-of",
+             "default=noprint_wrappers=1", "file:" + path});
     values = KeyValues(audio.output);
     info.audioCodec = values["codec_name"];
     info.channels = static_cast<int>(ToLong(values["channels"]));
     info.sampleRate = static_cast<int>(ToLong(values["sample_rate"]));
     info.audioBitRate = ToLong(values["bit_rate"]);
+    info.audioProfile = values["profile"];
+    info.audioDuration = std::strtod(values["duration"].c_str(), nullptr);
     return info;
+}
+
+double DecodedAudio::seconds() const {
+    return rate > 0 && channels > 0
+               ? static_cast<double>(samples.size()) / channels / static_cast<double>(rate)
+               : 0;
+}
+
+DecodedAudio DecodeAudio(const std::string& path, int rate, int channels) {
+    DecodedAudio audio;
+    audio.rate = rate;
+    audio.channels = channels;
+    const RunResult start =
+        Run({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
+             "stream=start_time", "-of", "default=noprint_wrappers=1:nokey=1", "file:" + path});
+    audio.start = std::strtod(start.output.c_str(), nullptr);
+    TempDir dir;
+    const std::string raw = dir / "audio.f32";
+    const RunResult decoded =
+        Run({"ffmpeg", "-nostdin", "-v", "error", "-i", "file:" + path, "-map", "0:a:0", "-ar",
+             std::to_string(rate), "-ac", std::to_string(channels), "-f", "f32le", raw});
+    if (decoded.exitCode != 0) {
+        return audio;
+    }
+    std::ifstream in(raw, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    audio.samples.resize(bytes.size() / sizeof(float));
+    std::memcpy(audio.samples.data(), bytes.data(), audio.samples.size() * sizeof(float));
+    return audio;
+}
+
+namespace {
+
+void Fft(std::vector<std::complex<double>>& a) {
+    const size_t n = a.size();
+    for (size_t i = 1, j = 0; i < n; ++i) {
+        size_t bit = n >> 1;
+        for (; j & bit; bit >>= 1) {
+            j ^= bit;
+        }
+        j ^= bit;
+        if (i < j) {
+            std::swap(a[i], a[j]);
+        }
+    }
+    for (size_t len = 2; len <= n; len <<= 1) {
+        const double angle = -2 * M_PI / static_cast<double>(len);
+        const std::complex<double> step(std::cos(angle), std::sin(angle));
+        for (size_t i = 0; i < n; i += len) {
+            std::complex<double> w(1);
+            for (size_t k = 0; k < len / 2; ++k, w *= step) {
+                const std::complex<double> u = a[i + k];
+                const std::complex<double> v = a[i + k + len / 2] * w;
+                a[i + k] = u + v;
+                a[i + k + len / 2] = u - v;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+double BandLevel(const DecodedAudio& audio, double low, double high) {
+    constexpr size_t kSize = 4096;
+    const size_t frames = audio.channels > 0 ? audio.samples.size() / audio.channels : 0;
+    double power = 0;
+    size_t windows = 0;
+    std::vector<std::complex<double>> bins(kSize);
+    for (size_t at = 0; at + kSize <= frames; at += kSize / 2, ++windows) {
+        for (int c = 0; c < audio.channels; ++c) {
+            for (size_t i = 0; i < kSize; ++i) {
+                const double hann = 0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / kSize);
+                bins[i] = hann * audio.samples[(at + i) * audio.channels + c];
+            }
+            Fft(bins);
+            for (size_t k = 0; k < kSize / 2; ++k) {
+                const double frequency = static_cast<double>(k) * audio.rate / kSize;
+                if (frequency >= low && frequency < high) {
+                    power += std::norm(bins[k]);
+                }
+            }
+        }
+    }
+    return windows > 0 && power > 0 ? 10 * std::log10(power / static_cast<double>(windows)) : -400;
+}
+
+std::vector<double> BurstStarts(const DecodedAudio& audio, double gap) {
+    std::vector<double> starts;
+    const size_t frames = audio.channels > 0 ? audio.samples.size() / audio.channels : 0;
+    float peak = 0;
+    for (float v : audio.samples) {
+        peak = std::max(peak, std::fabs(v));
+    }
+    if (peak <= 0) {
+        return starts;
+    }
+    const size_t quiet = static_cast<size_t>(gap * audio.rate);
+    size_t silent = 0;
+    bool armed = true;  // the start of the file counts as quiet
+    for (size_t f = 0; f < frames; ++f) {
+        float level = 0;
+        for (int c = 0; c < audio.channels; ++c) {
+            level = std::max(level, std::fabs(audio.samples[f * audio.channels + c]));
+        }
+        silent = level < peak / 10 ? silent + 1 : 0;
+        armed = armed || silent >= quiet;
+        // The coder's pre-echo, in the few milliseconds before a burst, does not count.
+        if (armed && level >= peak / 2) {
+            starts.push_back(audio.start + static_cast<double>(f) / audio.rate);
+            armed = false;
+        }
+    }
+    return starts;
+}
+
+std::vector<double> FlashTimes(const std::string& path) {
+    const RunResult stats = Run(
+        {"ffmpeg", "-nostdin", "-v", "error", "-copyts", "-i", "file:" + path, "-map", "0:v:0",
+         "-vf", "signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=-", "-f", "null", "-"});
+    std::vector<std::pair<double, double>> frames;  // time, brightness
+    std::istringstream lines(stats.output);
+    double time = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (const size_t at = line.find("pts_time:"); at != std::string::npos) {
+            time = std::strtod(line.c_str() + at + 9, nullptr);
+        } else if (const size_t eq = line.find("YAVG="); eq != std::string::npos) {
+            frames.emplace_back(time, std::strtod(line.c_str() + eq + 5, nullptr));
+        }
+    }
+    std::vector<double> flashes;
+    if (frames.empty()) {
+        return flashes;
+    }
+    double darkest = frames[0].second, brightest = frames[0].second;
+    for (const auto& [t, y] : frames) {
+        darkest = std::min(darkest, y);
+        brightest = std::max(brightest, y);
+    }
+    const double middle = (darkest + brightest) / 2;
+    bool lit = false;
+    for (const auto& [t, y] : frames) {
+        if (y > middle && !lit) {
+            flashes.push_back(t);
+        }
+        lit = y > middle;
+    }
+    return flashes;
 }
 
 double Psnr(const std::string& encoded, const std::string& source, const std::string& rate,

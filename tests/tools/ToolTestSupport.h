@@ -71,8 +71,29 @@ struct MediaInfo {
     int channels = 0;
     int sampleRate = 0;
     long audioBitRate = 0;
+    std::string audioProfile;  // "LC", "HE-AAC", "HE-AACv2"
+    double audioDuration = 0;  // of the audio stream, as the container says
 };
 MediaInfo Probe(const std::string& path);
+
+// The first audio stream of a file, decoded by ffmpeg as a player would (edit lists applied).
+struct DecodedAudio {
+    int rate = 0;
+    int channels = 0;
+    double start = 0;            // the stream's start time in the file, in seconds
+    std::vector<float> samples;  // interleaved
+    double seconds() const;      // how long the decoded sound lasts
+};
+// Decodes at the given rate and channel count; empty samples when there is no audio.
+DecodedAudio DecodeAudio(const std::string& path, int rate, int channels);
+// Power in dB (all channels together, averaged over the whole sound) of [low, high) Hz.
+double BandLevel(const DecodedAudio& audio, double low, double high);
+// When the bursts of sound begin, in seconds of the file's time line: the first sample above
+// half of the loudest one after at least `gap` seconds below a tenth of it.
+std::vector<double> BurstStarts(const DecodedAudio& audio, double gap = 0.2);
+// When the picture flashes, in seconds of the file's time line: the frames whose mean
+// brightness jumps above the middle between the darkest and the brightest frame.
+std::vector<double> FlashTimes(const std::string& path);
 
 // Mean PSNR (dB) of the video of `encoded` against `source` as it is shown (turned), both
 // resampled to `rate` so that frames are compared by their time stamps; the encoded picture is
