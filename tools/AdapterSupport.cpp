@@ -46,6 +46,14 @@ void OnStopSignal(int sig) {
             kill(child, SIGKILL);
         }
     }
+    if (g_endOnStop) {
+        if (const char* path = g_stopCleanup) {
+            unlink(path);
+        }
+        // Blocked while this handler runs, the signal ends the process as soon as it returns.
+        signal(sig, SIG_DFL);
+        raise(sig);
+    }
 }
 
 // Called with the stop signals blocked.
@@ -64,14 +72,6 @@ void Unregister(pid_t pid) {
         if (g_children[i] == pid) {
             g_children[i] = 0;
         }
-    }
-    if (g_endOnStop) {
-        if (const char* path = g_stopCleanup) {
-            unlink(path);
-        }
-        // Blocked while this handler runs, the signal ends the process as soon as it returns.
-        signal(sig, SIG_DFL);
-        raise(sig);
     }
 }
 
