@@ -1,6 +1,7 @@
 #include "console/ChildProcess.h"
 
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -10,6 +11,7 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -148,10 +150,10 @@ int NiceForPriorityClass(int32_t priorityClass) {
     return -1;
 }
 
-StartResult StartChild(const std::vector<std::string>& words, int stdinFd, int outputFd,
-                       int niceValue) {
+StartResult Spawn(const SpawnRequest& request) {
     StartResult result;
-    const std::string program = words.empty() ? std::string() : ResolveProgram(words[0]);
+    const std::string program =
+        request.argv.empty() ? std::string() : ResolveProgram(request.argv[0]);
     if (program.empty()) {
         result.error = ENOENT;
         return result;
@@ -159,12 +161,16 @@ StartResult StartChild(const std::vector<std::string>& words, int stdinFd, int o
     // Everything the child needs is prepared before fork: between fork and exec it may not
     // allocate.
     std::vector<char*> argv;
-    argv.reserve(words.size() + 1);
-    for (const std::string& w : words) {
+    argv.reserve(request.argv.size() + 1);
+    for (const std::string& w : request.argv) {
         argv.push_back(const_cast<char*>(w.c_str()));
     }
     argv.push_back(nullptr);
-    const long maxFd = sysconf(_SC_OPEN_MAX) > 0 ? sysconf(_SC_OPEN_MAX) : 1024;
+    const long openMax = sysconf(_SC_OPEN_MAX);
+    const long maxFd = openMax > 0 && openMax < 65536 ? openMax : 65536;
+    constexpr size_t kMostFds = 8;
+    const size_t mapped = std::min(request.fds.size(), kMostFds);
+    int moved[kMostFds];
 
     int errorPipe[2];
     if (pipe2(errorPipe, O_CLOEXEC) != 0) {
@@ -180,45 +186,66 @@ StartResult StartChild(const std::vector<std::string>& words, int stdinFd, int o
         return result;
     }
     if (pid == 0) {
-        // Lift every descriptor we need above 2 first, so that the dup2 calls cannot clobber one
-        // another even when the program runs without standard descriptors.
-        const int in = fcntl(stdinFd, F_DUPFD, 10);
-        const int out = fcntl(outputFd, F_DUPFD, 10);
-        const int err = fcntl(errorPipe[1], F_DUPFD_CLOEXEC, 10);
-        if (in < 0 || out < 0 || err < 0) {
+        // Every source out of the way of every target first, so that no mapping overwrites
+        // another's source, even when the program runs without standard descriptors.
+        const int err = fcntl(errorPipe[1], F_DUPFD_CLOEXEC, 16);
+        if (err < 0) {
             FailInChild(errorPipe[1], errno);
         }
-        if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0 ||
-            dup3(err, 3, O_CLOEXEC) < 0) {
-            FailInChild(err, errno);
-        }
-        if (close_range(4, ~0u, 0) != 0) {
-            for (long fd = 4; fd < maxFd; ++fd) {
-                close(static_cast<int>(fd));
+        for (size_t i = 0; i < mapped; ++i) {
+            moved[i] = fcntl(request.fds[i].first, F_DUPFD_CLOEXEC, 16);
+            if (moved[i] < 0) {
+                FailInChild(err, errno);
             }
         }
-        setpgid(0, 0);
+        for (size_t i = 0; i < mapped; ++i) {
+            if (dup2(moved[i], request.fds[i].second) < 0) {
+                FailInChild(err, errno);
+            }
+        }
+        if (close_range(3, ~0u, CLOSE_RANGE_CLOEXEC) != 0) {
+            for (long fd = 3; fd < maxFd; ++fd) {
+                fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+            }
+        }
+        for (size_t i = 0; i < mapped; ++i) {
+            fcntl(request.fds[i].second, F_SETFD, 0);
+        }
+        for (const int fd : request.keepFds) {
+            fcntl(fd, F_SETFD, 0);
+        }
+        if (request.ownProcessGroup) {
+            setpgid(0, 0);
+        }
         if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) {
-            FailInChild(3, errno);
+            FailInChild(err, errno);
         }
         if (getppid() != parent) {
-            _exit(127);  // the program died before the signal was in place
+            _exit(127);  // the parent died before the signal was in place
         }
-        if (niceValue >= 0) {
-            setpriority(PRIO_PROCESS, 0, niceValue);
+        if (request.niceValue >= 0) {
+            setpriority(PRIO_PROCESS, 0, request.niceValue);
         }
+        // Ignored and caught dispositions, and a blocked mask, must not leak into the program.
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
         struct sigaction dfl {};
         dfl.sa_handler = SIG_DFL;
-        sigaction(SIGPIPE, &dfl, nullptr);
+        for (const int sig : {SIGPIPE, SIGTERM, SIGINT, SIGHUP}) {
+            sigaction(sig, &dfl, nullptr);
+        }
         execve(program.c_str(), argv.data(), environ);
-        FailInChild(3, errno);
+        FailInChild(err, errno);
     }
 
-    // Also set here, so that the group exists before the parent could kill it.
-    setpgid(pid, pid);
+    if (request.ownProcessGroup) {
+        // Also set here, so that the group exists before the parent could kill it.
+        setpgid(pid, pid);
+    }
+    if (request.onForked) {
+        request.onForked(pid);
+    }
     close(errorPipe[1]);
     int childError = 0;
     ssize_t got;
@@ -235,6 +262,16 @@ StartResult StartChild(const std::vector<std::string>& words, int stdinFd, int o
     }
     result.pid = pid;
     return result;
+}
+
+StartResult StartChild(const std::vector<std::string>& words, int stdinFd, int outputFd,
+                       int niceValue) {
+    SpawnRequest request;
+    request.argv = words;
+    request.fds = {{stdinFd, 0}, {outputFd, 1}, {outputFd, 2}};
+    request.ownProcessGroup = true;
+    request.niceValue = niceValue;
+    return Spawn(request);
 }
 
 void KillProcessGroup(pid_t pid) {

@@ -4,7 +4,9 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace childprocess {
@@ -36,10 +38,27 @@ struct StartResult {
     int error = 0;  // errno when the child could not be started
 };
 
-// Starts the child in its own process group with `stdinFd` as standard input, `outputFd` as
-// standard output and standard error, every other descriptor closed, the parent's environment and
-// folder, and SIGKILL as its parent-death signal (sent when the calling thread ends). Failures of
-// exec are reported back through a close-on-exec pipe, so `error` is the real errno.
+// How to start one child: every program of this project starts its children this way.
+struct SpawnRequest {
+    std::vector<std::string> argv;  // argv[0] looked up on PATH unless it holds a "/"
+    // Descriptors handed over: {one of ours, the number the child sees it under}.
+    std::vector<std::pair<int, int>> fds;
+    // Descriptors the child keeps under their own numbers; every other one above 2 is closed.
+    std::vector<int> keepFds;
+    bool ownProcessGroup = false;
+    int niceValue = -1;  // -1: as the parent's
+    // Runs in the parent as soon as the child exists, before its program is started.
+    std::function<void(pid_t)> onForked;
+};
+
+// Starts the child with SIGKILL as its parent-death signal (sent when the calling thread ends),
+// an empty signal mask, and SIGPIPE and the stop signals (SIGTERM, SIGINT, SIGHUP) at their
+// defaults, with the parent's environment and folder. Failures of exec are reported back through
+// a close-on-exec pipe, so `error` is the real errno (the child is reaped then).
+StartResult Spawn(const SpawnRequest& request);
+
+// Starts the child in its own process group with `stdinFd` as standard input and `outputFd` as
+// standard output and standard error.
 StartResult StartChild(const std::vector<std::string>& words, int stdinFd, int outputFd,
                        int niceValue);
 

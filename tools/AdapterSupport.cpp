@@ -1,9 +1,9 @@
 #include "tools/AdapterSupport.h"
 
+#include "console/ChildProcess.h"
+
 #include <fcntl.h>
-#include <linux/close_range.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -82,52 +82,6 @@ sigset_t StopSignalSet() {
         sigaddset(&set, sig);
     }
     return set;
-}
-
-// Only async-signal-safe calls from here on: this runs in the child between fork and exec.
-[[noreturn]] void ExecChild(char* const* argv, pid_t parent, const std::vector<FdMapping>& fds,
-                            int errFd, const std::vector<int>& keepFds) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) {
-        _exit(kStartFailedExit);  // the adapter is already gone
-    }
-    // Ignored and caught dispositions must not leak into the tool.
-    signal(SIGPIPE, SIG_DFL);
-    for (int sig : kStopSignals) {
-        signal(sig, SIG_DFL);
-    }
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-
-    // Out of the way of every target first, so that no mapping overwrites another's source.
-    int moved[8];
-    const size_t count = fds.size() < 8 ? fds.size() : 8;
-    for (size_t i = 0; i < count; ++i) {
-        moved[i] = fcntl(fds[i].from, F_DUPFD_CLOEXEC, 16);
-    }
-    for (size_t i = 0; i < count; ++i) {
-        if (moved[i] >= 0) {
-            dup2(moved[i], fds[i].to);
-        }
-    }
-    if (close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
-        const long maxFd = sysconf(_SC_OPEN_MAX);
-        for (int fd = 3; fd < (maxFd > 0 && maxFd < 65536 ? maxFd : 65536); ++fd) {
-            fcntl(fd, F_SETFD, FD_CLOEXEC);
-        }
-    }
-    for (size_t i = 0; i < count; ++i) {
-        fcntl(fds[i].to, F_SETFD, 0);
-    }
-    for (int fd : keepFds) {
-        fcntl(fd, F_SETFD, 0);
-    }
-    execvp(argv[0], argv);
-    const int error = errno;
-    ssize_t ignored = write(errFd, &error, sizeof error);
-    (void)ignored;
-    _exit(kStartFailedExit);
 }
 
 int WaitForChild(pid_t pid) {
@@ -219,55 +173,44 @@ pid_t StartChild(const std::vector<std::string>& argv, const std::vector<FdMappi
     if (argv.empty()) {
         return -1;
     }
-    std::vector<char*> cargv;
-    for (const std::string& arg : argv) {
-        cargv.push_back(const_cast<char*>(arg.c_str()));
+    childprocess::SpawnRequest request;
+    request.argv = argv;
+    for (const FdMapping& fd : fds) {
+        request.fds.push_back({fd.from, fd.to});
     }
-    cargv.push_back(nullptr);
-
-    int errPipe[2];
-    if (pipe2(errPipe, O_CLOEXEC) != 0) {
-        Report("cannot start " + argv[0] + ": " + std::strerror(errno));
-        return -1;
-    }
-    // Keep a stop signal from slipping in between fork and recording the child.
+    request.keepFds = keepFds;
+    // Keep a stop signal from slipping in between fork and recording the child: blocked until
+    // the child is registered, which happens before its program starts.
     const sigset_t stopSet = StopSignalSet();
     sigset_t previous;
     sigprocmask(SIG_BLOCK, &stopSet, &previous);
-    const pid_t self = getpid();
-    pid_t pid = -1;
-    int forkError = 0;
-    if (g_stopSignal == 0) {
-        pid = fork();
-        if (pid == 0) {
-            ExecChild(cargv.data(), self, fds, errPipe[1], keepFds);
-        }
-        forkError = errno;
-        if (pid > 0 && !Register(pid)) {
+    if (g_stopSignal != 0) {
+        sigprocmask(SIG_SETMASK, &previous, nullptr);
+        return -1;
+    }
+    pid_t forked = -1;
+    request.onForked = [&](pid_t pid) {
+        forked = pid;
+        if (!Register(pid)) {
             kill(pid, SIGKILL);
         }
+        sigprocmask(SIG_SETMASK, &previous, nullptr);
+    };
+    const childprocess::StartResult started = childprocess::Spawn(request);
+    if (forked < 0) {
+        sigprocmask(SIG_SETMASK, &previous, nullptr);
     }
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
-
-    close(errPipe[1]);
-    if (pid <= 0) {
-        close(errPipe[0]);
-        if (pid < 0 && g_stopSignal == 0) {
-            Report("cannot start " + argv[0] + ": " + std::strerror(forkError));
+    if (started.pid < 0) {
+        if (forked > 0) {
+            // The child that could not start its program is reaped already.
+            sigprocmask(SIG_BLOCK, &stopSet, &previous);
+            Unregister(forked);
+            sigprocmask(SIG_SETMASK, &previous, nullptr);
         }
+        Report("cannot start " + argv[0] + ": " + std::strerror(started.error));
         return -1;
     }
-    int execError = 0;
-    ssize_t got;
-    while ((got = read(errPipe[0], &execError, sizeof execError)) < 0 && errno == EINTR) {
-    }
-    close(errPipe[0]);
-    if (got == static_cast<ssize_t>(sizeof execError)) {
-        WaitForChild(pid);
-        Report("cannot start " + argv[0] + ": " + std::strerror(execError));
-        return -1;
-    }
-    return pid;
+    return started.pid;
 }
 
 int WaitChild(pid_t pid) {
