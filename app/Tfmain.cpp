@@ -49,8 +49,6 @@ static void InitQuintaroResources() {
 
 namespace {
 
-constexpr char kNotCompatible[] =
-    "Some files were not added, they are not compatible with Quintaro.";
 constexpr char kBuildDate[] = "2007-09-25";
 constexpr int kLogLineHeight = 13;
 // Keeps the 8-bit text of a log line, which a QString cannot always carry unchanged.
@@ -592,7 +590,7 @@ void Tfmain::CollectFiles(const std::string& folder, std::vector<std::string>& l
 }
 
 void Tfmain::HandleDroppedFiles(const std::vector<std::string>& paths) {
-    bool refused = false;
+    std::vector<std::string> refused;
     for (const std::string& path : paths) {
         struct stat st;
         if (stat(path.c_str(), &st) != 0) {
@@ -603,7 +601,7 @@ void Tfmain::HandleDroppedFiles(const std::vector<std::string>& paths) {
             if (FitsACommandLine(path)) {
                 AddQueueEntry(path);
             } else {
-                refused = true;
+                refused.push_back(path);
             }
         } else if (S_ISDIR(st.st_mode)) {
             std::vector<std::string> found;
@@ -616,12 +614,12 @@ void Tfmain::HandleDroppedFiles(const std::vector<std::string>& paths) {
         } else if (IsCompatibleFile(path, true)) {
             AddQueueEntry(path);
         } else {
-            refused = true;
+            refused.push_back(path);
         }
     }
-    if (refused) {
+    if (!refused.empty()) {
         ShowBox(QMessageBox::NoIcon, QString::fromLatin1(ApplicationTitle),
-                QString::fromLatin1(kNotCompatible), QMessageBox::Ok);
+                Local(RefusedFilesText(refused)), QMessageBox::Ok);
     }
 }
 
@@ -677,18 +675,18 @@ bool Tfmain::QueueGridWindowProc(QEvent* event) {
 
 void Tfmain::Add1Click() {
     const QStringList chosen = Dialogs.OpenFiles();
-    bool refused = false;
+    std::vector<std::string> refused;
     for (const QString& name : chosen) {
         const std::string path = QFile::encodeName(name).toStdString();
         if (IsCompatibleFile(path, true)) {
             AddQueueEntry(path);
         } else {
-            refused = true;
+            refused.push_back(path);
         }
     }
-    if (refused) {
+    if (!refused.empty()) {
         ShowBox(QMessageBox::NoIcon, QString::fromLatin1(ApplicationTitle),
-                QString::fromLatin1(kNotCompatible), QMessageBox::Ok);
+                Local(RefusedFilesText(refused)), QMessageBox::Ok);
     }
 }
 
