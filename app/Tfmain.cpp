@@ -53,6 +53,8 @@ constexpr char kBuildDate[] = "2007-09-25";
 constexpr int kLogLineHeight = 13;
 // Keeps the 8-bit text of a log line, which a QString cannot always carry unchanged.
 constexpr int kLogBytesRole = Qt::UserRole + 1;
+// Room the list leaves around a line's text.
+constexpr int kLogTextMargin = 8;
 
 QString Local(const std::string& text) {
     return QString::fromLocal8Bit(text);
@@ -101,6 +103,16 @@ QGroupBox* MakeGroup(QWidget* parent, const char* name, const char* caption,
     group->setObjectName(QString::fromLatin1(name));
     group->setGeometry(geometry);
     return group;
+}
+
+// A log line as the list shows it: as wide as its text, so that the list scrolls sideways to a
+// long one, and the whole text as its tooltip.
+void SetLogLine(QListWidgetItem* item, const std::string& line, const QFontMetrics& metrics) {
+    const QString text = Local(line);
+    item->setData(kLogBytesRole, QByteArray::fromStdString(line));
+    item->setText(text);
+    item->setToolTip(text);
+    item->setSizeHint(QSize(metrics.horizontalAdvance(text) + kLogTextMargin, kLogLineHeight));
 }
 
 QTableWidgetItem* QueueCell(const QString& text) {
@@ -234,8 +246,10 @@ void Tfmain::BuildStatusTab() {
     lstLog = new QListWidget(tStatus);
     lstLog->setObjectName(QStringLiteral("lstLog"));
     lstLog->setGeometry(3, 34, 301, 245);
-    lstLog->setUniformItemSizes(true);
-    lstLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Lines differ in width: a long one widens the list's content, which then scrolls sideways.
+    lstLog->setUniformItemSizes(false);
+    lstLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    lstLog->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     lstLog->setContextMenuPolicy(Qt::CustomContextMenu);
 
     txtLogEncoder = new QLineEdit(tStatus);
@@ -722,9 +736,8 @@ void Tfmain::LogLine(const std::string& text) {
     std::tm local{};
     localtime_r(&now, &local);
     const std::string line = "[" + FormatLogTime(local) + "] " + text;
-    auto* item = new QListWidgetItem(Local(line));
-    item->setData(kLogBytesRole, QByteArray::fromStdString(line));
-    item->setSizeHint(QSize(0, kLogLineHeight));
+    auto* item = new QListWidgetItem();
+    SetLogLine(item, line, lstLog->fontMetrics());
     lstLog->addItem(item);
     lstLog->setCurrentItem(item);
     lstLog->scrollToItem(item);
@@ -734,16 +747,17 @@ void Tfmain::LogAppend(const std::string& text) {
     const int count = lstLog->count();
     if (count == 0) {
         // Nothing to extend (the log was cleared during a run): the text starts a line.
-        auto* item = new QListWidgetItem(Local(text));
-        item->setData(kLogBytesRole, QByteArray::fromStdString(text));
-        item->setSizeHint(QSize(0, kLogLineHeight));
+        auto* item = new QListWidgetItem();
+        SetLogLine(item, text, lstLog->fontMetrics());
         lstLog->addItem(item);
         return;
     }
     QListWidgetItem* item = lstLog->item(count - 1);
     const std::string line = item->data(kLogBytesRole).toByteArray().toStdString() + " " + text;
-    item->setData(kLogBytesRole, QByteArray::fromStdString(line));
-    item->setText(Local(line));
+    SetLogLine(item, line, lstLog->fontMetrics());
+    // The list lays its lines out again only when lines come or go; a line grown past the
+    // others widens what it scrolls over only after that.
+    lstLog->doItemsLayout();
 }
 
 std::vector<std::string> Tfmain::LogLines() const {
