@@ -91,9 +91,13 @@ QCheckBox* MakeCheck(QWidget* parent, const char* name, const char* caption, boo
     return box;
 }
 
-QLabel* MakeLabel(QWidget* parent, const char* caption, const QRect& geometry) {
+// A field's caption; the field is its buddy, so that screen readers say which field it names.
+QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, const QRect& geometry,
+                  QWidget* buddy) {
     auto* label = new QLabel(QString::fromLatin1(caption), parent);
+    label->setObjectName(QString::fromLatin1(name));
     label->setGeometry(geometry);
+    label->setBuddy(buddy);
     return label;
 }
 
@@ -184,6 +188,7 @@ Tfmain::Tfmain(QWidget* parent) : QWidget(parent) {
     BuildSettingsTab();
     BuildAboutTab();
     BuildMenus();
+    DescribeControls();
 
     TrayIcon1 = new QSystemTrayIcon(windowIcon(), this);
     TrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
@@ -302,26 +307,26 @@ void Tfmain::BuildSettingsTab() {
     const EncodeSettings defaults;
 
     QGroupBox* general = MakeGroup(tSettings, "grpGeneral", "General", QRect(3, 3, 134, 70));
-    MakeLabel(general, "Source:", QRect(4, 19, 42, 21));
     cboVSourceType = MakeList(general, "cboVSourceType", SettingItems::SourceType,
                               defaults.SourceType, QRect(47, 19, 83, 21));
-    MakeLabel(general, "Output:", QRect(4, 44, 42, 21));
+    MakeLabel(general, "lblVSourceType", "Source:", QRect(4, 19, 42, 21), cboVSourceType);
     cboOutput = MakeList(general, "cboOutput", SettingItems::OutputFormat, defaults.OutputFormat,
                          QRect(47, 44, 83, 21));
+    MakeLabel(general, "lblOutput", "Output:", QRect(4, 44, 42, 21), cboOutput);
 
     QGroupBox* video = MakeGroup(tSettings, "grpVideo", "Video", QRect(3, 79, 134, 74));
-    MakeLabel(video, "Bitrate:", QRect(4, 20, 42, 21));
     txtVBitrate = new QLineEdit(QString::fromStdString(defaults.VideoBitrate), video);
     txtVBitrate->setObjectName(QStringLiteral("txtVBitrate"));
     txtVBitrate->setGeometry(47, 20, 83, 21);
-    MakeLabel(video, "Quality:", QRect(4, 46, 42, 21));
+    MakeLabel(video, "lblVBitrate", "Bitrate:", QRect(4, 20, 42, 21), txtVBitrate);
     cboVQuality = MakeList(video, "cboVQuality", SettingItems::VideoQuality, defaults.VideoQuality,
                            QRect(47, 46, 83, 21));
+    MakeLabel(video, "lblVQuality", "Quality:", QRect(4, 46, 42, 21), cboVQuality);
 
     QGroupBox* audio = MakeGroup(tSettings, "grpAudio", "Audio", QRect(3, 159, 134, 74));
-    MakeLabel(audio, "Bitrate:", QRect(4, 20, 42, 21));
     cboAQuality = MakeList(audio, "cboAQuality", SettingItems::AudioBitrate, defaults.AudioBitrate,
                            QRect(47, 20, 83, 21));
+    MakeLabel(audio, "lblAQuality", "Bitrate:", QRect(4, 20, 42, 21), cboAQuality);
     chkStereo = MakeCheck(audio, "chkStereo", "Stereo", defaults.Stereo, QRect(47, 47, 83, 19));
     chkStereo->setToolTip(QStringLiteral("Uncheck for mono"));
 

@@ -200,6 +200,8 @@ class Tfmain : public QWidget {
     void BuildSettingsTab();
     void BuildAboutTab();
     void BuildMenus();
+    // Accessible names and descriptions for the controls, for screen readers.
+    void DescribeControls();
     void FormCreate();
     void FormDestroy();
     bool QueueGridWindowProc(QEvent* event);
