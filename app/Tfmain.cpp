@@ -37,6 +37,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "app/DesktopSession.h"
 #include "app/Intake.h"
 #include "app/LogText.h"
 #include "console/DosCommand.h"
@@ -179,6 +180,14 @@ Tfmain::Tfmain(QWidget* parent) : QWidget(parent) {
         return dialog.selectedFiles().constFirst();
     };
     NotificationAreaAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    Desktop = std::make_unique<DesktopSession>();
+    TrayMessage = [this](const QString& text) {
+        // A notification area that came up after the program started gets the icon now.
+        if (!TrayIcon1->isVisible()) {
+            TrayIcon1->show();
+        }
+        TrayIcon1->showMessage(QString::fromLatin1(ApplicationTitle), text);
+    };
 
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
@@ -787,6 +796,12 @@ constexpr int kProgressRepaintMs = 100;
 }  // namespace
 
 void Tfmain::SetProgressText(const std::string& text) {
+    if (RunInProgress) {
+        // A line without a percentage (a tool's banner) leaves the last one shown.
+        if (const int percent = ProgressPercent(text); percent >= 0) {
+            Desktop->SetLauncherProgress(percent);
+        }
+    }
     progressPending_ = text;
     if (progressRepaint_->isActive()) {
         return;
@@ -882,10 +897,12 @@ class WindowBatchHost : public BatchHost {
     void SetRunButtons(bool running) override {
         window_.btnStart->setEnabled(!running);
         window_.btnStop->setEnabled(running);
+        window_.RunActive(running);
     }
     void ClearStopRequest() override { window_.StopRequested = false; }
     void ReportError(const std::string& message) override { window_.ShowError(message); }
     std::vector<std::string>& LastToolOutput() override { return window_.LastToolOutput; }
+    void RunEnded(const RunSummary& summary) override { window_.RunEnded(summary); }
 
   private:
     Tfmain& window_;
@@ -916,6 +933,29 @@ void Tfmain::btnStartClick() {
         ClosePending = false;
         close();
     }
+}
+
+void Tfmain::RunActive(bool running) {
+    if (running) {
+        Desktop->InhibitSleep(QStringLiteral("Encoding the queue"));
+        Desktop->SetLauncherProgress(0);
+    } else {
+        Desktop->ReleaseSleep();
+        Desktop->SetLauncherProgress(-1);
+    }
+}
+
+void Tfmain::RunEnded(const RunSummary& summary) {
+    if (!summary.queueFinished) {
+        return;  // stopped, or the run could not start: the user is at the window
+    }
+    const QString text =
+        QStringLiteral("Queue finished: %1 done, %2 failed").arg(summary.done).arg(summary.failed);
+    Desktop->Notify(text, [this, text] {
+        if (NotificationAreaAvailable()) {
+            TrayMessage(text);
+        }
+    });
 }
 
 void Tfmain::btnStopClick() {
