@@ -113,6 +113,8 @@ class Tfmain : public QWidget {
     void RunActive(bool running);
     // The end of a run that disabled Start: a finished queue is told to the user.
     void RunEnded(const RunSummary& summary);
+    // Shows the window in front, from the tray or from under other windows.
+    void BringToFront() { TrayIcon1Click(); }
 
     // The settings as the widgets hold them at the moment of the call.
     EncodeSettings CurrentSettings() const;
