@@ -22,6 +22,10 @@ packages=(
     handbrake-cli
     procps
     locales
+    librsvg2-bin
+    desktop-file-utils
+    appstream
+    dbus-daemon
 )
 
 missing=()
