@@ -125,7 +125,28 @@ bool IsCompatibleFile(const std::string& path, bool lowerCaseExtension) {
             }
         }
     }
-    return std::strstr(SupportedExtensions, extension.c_str()) != nullptr;
+    return std::strstr(SupportedExtensions, extension.c_str()) != nullptr ||
+           std::strstr(ModernContainerExtensions, extension.c_str()) != nullptr;
+}
+
+std::string RefusedFilesText(const std::vector<std::string>& refusedPaths) {
+    constexpr size_t kNamesShown = 10;
+    std::string text = "Some files were not added, they are not compatible with Quintaro.";
+    if (refusedPaths.empty()) {
+        return text;
+    }
+    text += "\n";
+    for (size_t i = 0; i < refusedPaths.size() && i < kNamesShown; ++i) {
+        std::string path = refusedPaths[i];
+        while (path.size() > 1 && path.back() == '/') {
+            path.pop_back();  // a folder named with its trailing "/"
+        }
+        text += "\n" + FileNamePart(path);
+    }
+    if (refusedPaths.size() > kNamesShown) {
+        text += "\nand " + std::to_string(refusedPaths.size() - kNamesShown) + " more";
+    }
+    return text;
 }
 
 void CollectFiles(const std::string& folder, std::vector<std::string>& list,

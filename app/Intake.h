@@ -8,6 +8,10 @@
 inline constexpr char SupportedExtensions[] =
     ".ogm.mkv.avi.mp4.avs.mpg.mpeg.rmvb.wmv.wav.mp3.ac3.aac.ogg.mpa";
 
+// The containers of today's cameras, phones and the web, which the tools read as well; accepted
+// by the same rule.
+inline constexpr char ModernContainerExtensions[] = ".mov.m4v.webm.ts.m2ts.mts.3gp.flv.vob";
+
 // The text after the last "/" of a path.
 std::string FileNamePart(const std::string& path);
 
@@ -21,6 +25,10 @@ bool FitsACommandLine(const std::string& path);
 // the extension lower-cased, scanned files as found. A path the tool command lines cannot carry
 // is refused.
 bool IsCompatibleFile(const std::string& path, bool lowerCaseExtension);
+
+// The box shown after an intake refused files: the fixed message, then the refused names, up to
+// ten of them and "and N more".
+std::string RefusedFilesText(const std::vector<std::string>& refusedPaths);
 
 // Whether a folder holds a DVD-Video: it has a "VIDEO_TS" folder with "VIDEO_TS.IFO" in it, or is
 // that "VIDEO_TS" folder itself (names in either letter case, as rips keep them).

@@ -37,6 +37,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "app/DesktopSession.h"
 #include "app/Intake.h"
 #include "app/LogText.h"
 #include "console/DosCommand.h"
@@ -49,12 +50,12 @@ static void InitQuintaroResources() {
 
 namespace {
 
-constexpr char kNotCompatible[] =
-    "Some files were not added, they are not compatible with Quintaro.";
 constexpr char kBuildDate[] = "2007-09-25";
 constexpr int kLogLineHeight = 13;
 // Keeps the 8-bit text of a log line, which a QString cannot always carry unchanged.
 constexpr int kLogBytesRole = Qt::UserRole + 1;
+// Room the list leaves around a line's text.
+constexpr int kLogTextMargin = 8;
 
 QString Local(const std::string& text) {
     return QString::fromLocal8Bit(text);
@@ -91,9 +92,13 @@ QCheckBox* MakeCheck(QWidget* parent, const char* name, const char* caption, boo
     return box;
 }
 
-QLabel* MakeLabel(QWidget* parent, const char* caption, const QRect& geometry) {
+// A field's caption; the field is its buddy, so that screen readers say which field it names.
+QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, const QRect& geometry,
+                  QWidget* buddy) {
     auto* label = new QLabel(QString::fromLatin1(caption), parent);
+    label->setObjectName(QString::fromLatin1(name));
     label->setGeometry(geometry);
+    label->setBuddy(buddy);
     return label;
 }
 
@@ -103,6 +108,16 @@ QGroupBox* MakeGroup(QWidget* parent, const char* name, const char* caption,
     group->setObjectName(QString::fromLatin1(name));
     group->setGeometry(geometry);
     return group;
+}
+
+// A log line as the list shows it: as wide as its text, so that the list scrolls sideways to a
+// long one, and the whole text as its tooltip.
+void SetLogLine(QListWidgetItem* item, const std::string& line, const QFontMetrics& metrics) {
+    const QString text = Local(line);
+    item->setData(kLogBytesRole, QByteArray::fromStdString(line));
+    item->setText(text);
+    item->setToolTip(text);
+    item->setSizeHint(QSize(metrics.horizontalAdvance(text) + kLogTextMargin, kLogLineHeight));
 }
 
 QTableWidgetItem* QueueCell(const QString& text) {
@@ -165,6 +180,14 @@ Tfmain::Tfmain(QWidget* parent) : QWidget(parent) {
         return dialog.selectedFiles().constFirst();
     };
     NotificationAreaAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    Desktop = std::make_unique<DesktopSession>();
+    TrayMessage = [this](const QString& text) {
+        // A notification area that came up after the program started gets the icon now.
+        if (!TrayIcon1->isVisible()) {
+            TrayIcon1->show();
+        }
+        TrayIcon1->showMessage(QString::fromLatin1(ApplicationTitle), text);
+    };
 
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
@@ -174,6 +197,7 @@ Tfmain::Tfmain(QWidget* parent) : QWidget(parent) {
     BuildSettingsTab();
     BuildAboutTab();
     BuildMenus();
+    DescribeControls();
 
     TrayIcon1 = new QSystemTrayIcon(windowIcon(), this);
     TrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
@@ -236,8 +260,10 @@ void Tfmain::BuildStatusTab() {
     lstLog = new QListWidget(tStatus);
     lstLog->setObjectName(QStringLiteral("lstLog"));
     lstLog->setGeometry(3, 34, 301, 245);
-    lstLog->setUniformItemSizes(true);
-    lstLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Lines differ in width: a long one widens the list's content, which then scrolls sideways.
+    lstLog->setUniformItemSizes(false);
+    lstLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    lstLog->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     lstLog->setContextMenuPolicy(Qt::CustomContextMenu);
 
     txtLogEncoder = new QLineEdit(tStatus);
@@ -290,26 +316,26 @@ void Tfmain::BuildSettingsTab() {
     const EncodeSettings defaults;
 
     QGroupBox* general = MakeGroup(tSettings, "grpGeneral", "General", QRect(3, 3, 134, 70));
-    MakeLabel(general, "Source:", QRect(4, 19, 42, 21));
     cboVSourceType = MakeList(general, "cboVSourceType", SettingItems::SourceType,
                               defaults.SourceType, QRect(47, 19, 83, 21));
-    MakeLabel(general, "Output:", QRect(4, 44, 42, 21));
+    MakeLabel(general, "lblVSourceType", "Source:", QRect(4, 19, 42, 21), cboVSourceType);
     cboOutput = MakeList(general, "cboOutput", SettingItems::OutputFormat, defaults.OutputFormat,
                          QRect(47, 44, 83, 21));
+    MakeLabel(general, "lblOutput", "Output:", QRect(4, 44, 42, 21), cboOutput);
 
     QGroupBox* video = MakeGroup(tSettings, "grpVideo", "Video", QRect(3, 79, 134, 74));
-    MakeLabel(video, "Bitrate:", QRect(4, 20, 42, 21));
     txtVBitrate = new QLineEdit(QString::fromStdString(defaults.VideoBitrate), video);
     txtVBitrate->setObjectName(QStringLiteral("txtVBitrate"));
     txtVBitrate->setGeometry(47, 20, 83, 21);
-    MakeLabel(video, "Quality:", QRect(4, 46, 42, 21));
+    MakeLabel(video, "lblVBitrate", "Bitrate:", QRect(4, 20, 42, 21), txtVBitrate);
     cboVQuality = MakeList(video, "cboVQuality", SettingItems::VideoQuality, defaults.VideoQuality,
                            QRect(47, 46, 83, 21));
+    MakeLabel(video, "lblVQuality", "Quality:", QRect(4, 46, 42, 21), cboVQuality);
 
     QGroupBox* audio = MakeGroup(tSettings, "grpAudio", "Audio", QRect(3, 159, 134, 74));
-    MakeLabel(audio, "Bitrate:", QRect(4, 20, 42, 21));
     cboAQuality = MakeList(audio, "cboAQuality", SettingItems::AudioBitrate, defaults.AudioBitrate,
                            QRect(47, 20, 83, 21));
+    MakeLabel(audio, "lblAQuality", "Bitrate:", QRect(4, 20, 42, 21), cboAQuality);
     chkStereo = MakeCheck(audio, "chkStereo", "Stereo", defaults.Stereo, QRect(47, 47, 83, 19));
     chkStereo->setToolTip(QStringLiteral("Uncheck for mono"));
 
@@ -593,7 +619,7 @@ void Tfmain::CollectFiles(const std::string& folder, std::vector<std::string>& l
 }
 
 void Tfmain::HandleDroppedFiles(const std::vector<std::string>& paths) {
-    bool refused = false;
+    std::vector<std::string> refused;
     for (const std::string& path : paths) {
         struct stat st;
         if (stat(path.c_str(), &st) != 0) {
@@ -604,7 +630,7 @@ void Tfmain::HandleDroppedFiles(const std::vector<std::string>& paths) {
             if (FitsACommandLine(path)) {
                 AddQueueEntry(path);
             } else {
-                refused = true;
+                refused.push_back(path);
             }
         } else if (S_ISDIR(st.st_mode)) {
             std::vector<std::string> found;
@@ -617,12 +643,12 @@ void Tfmain::HandleDroppedFiles(const std::vector<std::string>& paths) {
         } else if (IsCompatibleFile(path, true)) {
             AddQueueEntry(path);
         } else {
-            refused = true;
+            refused.push_back(path);
         }
     }
-    if (refused) {
+    if (!refused.empty()) {
         ShowBox(QMessageBox::NoIcon, QString::fromLatin1(ApplicationTitle),
-                QString::fromLatin1(kNotCompatible), QMessageBox::Ok);
+                Local(RefusedFilesText(refused)), QMessageBox::Ok);
     }
 }
 
@@ -678,18 +704,18 @@ bool Tfmain::QueueGridWindowProc(QEvent* event) {
 
 void Tfmain::Add1Click() {
     const QStringList chosen = Dialogs.OpenFiles();
-    bool refused = false;
+    std::vector<std::string> refused;
     for (const QString& name : chosen) {
         const std::string path = QFile::encodeName(name).toStdString();
         if (IsCompatibleFile(path, true)) {
             AddQueueEntry(path);
         } else {
-            refused = true;
+            refused.push_back(path);
         }
     }
-    if (refused) {
+    if (!refused.empty()) {
         ShowBox(QMessageBox::NoIcon, QString::fromLatin1(ApplicationTitle),
-                QString::fromLatin1(kNotCompatible), QMessageBox::Ok);
+                Local(RefusedFilesText(refused)), QMessageBox::Ok);
     }
 }
 
@@ -725,9 +751,8 @@ void Tfmain::LogLine(const std::string& text) {
     std::tm local{};
     localtime_r(&now, &local);
     const std::string line = "[" + FormatLogTime(local) + "] " + text;
-    auto* item = new QListWidgetItem(Local(line));
-    item->setData(kLogBytesRole, QByteArray::fromStdString(line));
-    item->setSizeHint(QSize(0, kLogLineHeight));
+    auto* item = new QListWidgetItem();
+    SetLogLine(item, line, lstLog->fontMetrics());
     lstLog->addItem(item);
     lstLog->setCurrentItem(item);
     lstLog->scrollToItem(item);
@@ -737,16 +762,17 @@ void Tfmain::LogAppend(const std::string& text) {
     const int count = lstLog->count();
     if (count == 0) {
         // Nothing to extend (the log was cleared during a run): the text starts a line.
-        auto* item = new QListWidgetItem(Local(text));
-        item->setData(kLogBytesRole, QByteArray::fromStdString(text));
-        item->setSizeHint(QSize(0, kLogLineHeight));
+        auto* item = new QListWidgetItem();
+        SetLogLine(item, text, lstLog->fontMetrics());
         lstLog->addItem(item);
         return;
     }
     QListWidgetItem* item = lstLog->item(count - 1);
     const std::string line = item->data(kLogBytesRole).toByteArray().toStdString() + " " + text;
-    item->setData(kLogBytesRole, QByteArray::fromStdString(line));
-    item->setText(Local(line));
+    SetLogLine(item, line, lstLog->fontMetrics());
+    // The list lays its lines out again only when lines come or go; a line grown past the
+    // others widens what it scrolls over only after that.
+    lstLog->doItemsLayout();
 }
 
 std::vector<std::string> Tfmain::LogLines() const {
@@ -771,6 +797,12 @@ constexpr int kProgressRepaintMs = 100;
 }  // namespace
 
 void Tfmain::SetProgressText(const std::string& text) {
+    if (RunInProgress) {
+        // A line without a percentage (a tool's banner) leaves the last one shown.
+        if (const int percent = ProgressPercent(text); percent >= 0) {
+            Desktop->SetLauncherProgress(percent);
+        }
+    }
     progressPending_ = text;
     if (progressRepaint_->isActive()) {
         return;
@@ -866,10 +898,12 @@ class WindowBatchHost : public BatchHost {
     void SetRunButtons(bool running) override {
         window_.btnStart->setEnabled(!running);
         window_.btnStop->setEnabled(running);
+        window_.RunActive(running);
     }
     void ClearStopRequest() override { window_.StopRequested = false; }
     void ReportError(const std::string& message) override { window_.ShowError(message); }
     std::vector<std::string>& LastToolOutput() override { return window_.LastToolOutput; }
+    void RunEnded(const RunSummary& summary) override { window_.RunEnded(summary); }
 
   private:
     Tfmain& window_;
@@ -900,6 +934,29 @@ void Tfmain::btnStartClick() {
         ClosePending = false;
         close();
     }
+}
+
+void Tfmain::RunActive(bool running) {
+    if (running) {
+        Desktop->InhibitSleep(QStringLiteral("Encoding the queue"));
+        Desktop->SetLauncherProgress(0);
+    } else {
+        Desktop->ReleaseSleep();
+        Desktop->SetLauncherProgress(-1);
+    }
+}
+
+void Tfmain::RunEnded(const RunSummary& summary) {
+    if (!summary.queueFinished) {
+        return;  // stopped, or the run could not start: the user is at the window
+    }
+    const QString text =
+        QStringLiteral("Queue finished: %1 done, %2 failed").arg(summary.done).arg(summary.failed);
+    Desktop->Notify(text, [this, text] {
+        if (NotificationAreaAvailable()) {
+            TrayMessage(text);
+        }
+    });
 }
 
 void Tfmain::btnStopClick() {

@@ -6,11 +6,13 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "pipeline/EncodeSettings.h"
 
+class DesktopSession;
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -25,6 +27,7 @@ class QSessionManager;
 class QSystemTrayIcon;
 class QTabWidget;
 class QTableWidget;
+struct RunSummary;
 
 // The caption of the window, the tooltip of the tray icon and the title of the program's boxes.
 inline constexpr char ApplicationTitle[] = "Quintaro 6";
@@ -67,6 +70,12 @@ class Tfmain : public QWidget {
     // window, as it could not be brought back. Tests replace it.
     std::function<bool()> NotificationAreaAvailable;
 
+    // The desktop's services: notifications, the sleep inhibitor, the launcher entry's progress.
+    // Tests give it buses of their own.
+    std::unique_ptr<DesktopSession> Desktop;
+    // The tray icon's message, shown where the desktop has no notification service.
+    std::function<void(const QString& text)> TrayMessage;
+
     // Program folder with a trailing "/"; the tools are started from it.
     std::string AppDir;
     std::vector<std::string> QueuedPaths;
@@ -98,6 +107,14 @@ class Tfmain : public QWidget {
     void LogAppend(const std::string& text);
     std::vector<std::string> LogLines() const;
     void SetProgressText(const std::string& text);
+
+    // A run has disabled Start (true) or is about to enable it again (false): the machine stays
+    // awake meanwhile, and the launcher entry shows the running tool's percentage.
+    void RunActive(bool running);
+    // The end of a run that disabled Start: a finished queue is told to the user.
+    void RunEnded(const RunSummary& summary);
+    // Shows the window in front, from the tray or from under other windows.
+    void BringToFront() { TrayIcon1Click(); }
 
     // The settings as the widgets hold them at the moment of the call.
     EncodeSettings CurrentSettings() const;
@@ -200,6 +217,8 @@ class Tfmain : public QWidget {
     void BuildSettingsTab();
     void BuildAboutTab();
     void BuildMenus();
+    // Accessible names and descriptions for the controls, for screen readers.
+    void DescribeControls();
     void FormCreate();
     void FormDestroy();
     bool QueueGridWindowProc(QEvent* event);

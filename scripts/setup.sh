@@ -23,6 +23,10 @@ packages=(
     handbrake-cli
     procps
     locales
+    librsvg2-bin
+    desktop-file-utils
+    appstream
+    dbus-daemon
 )
 
 # The HE-AAC encoder slot links the Fraunhofer FDK AAC library. Its licence is not free, so

@@ -38,12 +38,27 @@ TEST(ExtensionTest, FollowsTheSubstringRule) {
         {"/v/a\"b.avi", true, false},  // cannot be quoted on a tool command line
         {"/v/a.av\"i", true, false},
         {"/v/a\\b.avi", true, true},
+        // Today's containers, by the same rule.
+        {"/v/phone.mov", false, true},
+        {"/v/phone.MOV", true, true},
+        {"/v/phone.MOV", false, false},
+        {"/v/clip.webm", false, true},
+        {"/v/clip.m4v", false, true},
+        {"/v/cam.mts", false, true},
+        {"/v/cam.M2TS", true, true},
+        {"/v/tv.ts", false, true},
+        {"/v/old.3gp", false, true},
+        {"/v/old.flv", false, true},
+        {"/v/VTS_01_1.VOB", true, true},
+        {"/v/a.m2", false, true},  // a piece of ".m2ts"
+        {"/v/a.webmx", false, false},
+        {"/v/a.mov.part", true, false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(IsCompatibleFile(c.Path, c.LowerCase), c.Passes)
             << c.Path << " lower-cased " << c.LowerCase;
     }
-    EXPECT_EQ(std::string(SupportedExtensions).size(), 62u);
+    EXPECT_EQ(std::string(SupportedExtensions).size(), 62u) << "the original list stays as it is";
     EXPECT_EQ(FileNamePart("/a/b/c d.avi"), "c d.avi");
     EXPECT_EQ(FileNamePart("/a/b:c.avi"), "b:c.avi") << "':' is an ordinary character";
     EXPECT_EQ(FileExtension("/a.b/c"), "");
@@ -108,9 +123,10 @@ class Intake : public WindowTest {
         return paths;
     }
 
+    // Boxes that give the refusal message, whatever names follow it.
     size_t NotCompatibleMessages() const {
         return static_cast<size_t>(std::count_if(Boxes.begin(), Boxes.end(), [](const auto& b) {
-            return b.Text == kNotCompatibleText && b.Icon == QMessageBox::NoIcon &&
+            return b.Text.rfind(kNotCompatibleText, 0) == 0 && b.Icon == QMessageBox::NoIcon &&
                    b.Title == "Quintaro 6" && b.Buttons == QMessageBox::Ok;
         }));
     }
@@ -162,7 +178,44 @@ TEST_F(Intake, MixedDropQueuesWhatFitsAndWarnsOnce) {
     EXPECT_EQ(Window->QueuedPaths.front(), direct) << "in drop order";
     EXPECT_EQ(Window->RowFileName(1), "x.MKV");
     EXPECT_EQ(NotCompatibleMessages(), 1u);
-    EXPECT_EQ(Boxes.size(), 1u);
+    ASSERT_EQ(Boxes.size(), 1u);
+    // The missing file is ignored, as before; the refused ones are named in drop order.
+    EXPECT_EQ(Boxes[0].Text,
+              std::string(kNotCompatibleText) + "\n\nbad.txt\nno extension\nq\"uote.avi");
+}
+
+TEST(RefusedFilesText, NamesUpToTenFiles) {
+    auto names = [](int count) {
+        std::vector<std::string> paths;
+        for (int i = 1; i <= count; ++i) {
+            paths.push_back("/videos/f" + std::to_string(i) + ".txt");
+        }
+        return paths;
+    };
+    const std::string head = kNotCompatibleText;
+    const std::string ten =
+        "\n\nf1.txt\nf2.txt\nf3.txt\nf4.txt\nf5.txt\nf6.txt\nf7.txt\nf8.txt\nf9.txt\nf10.txt";
+    EXPECT_EQ(RefusedFilesText({}), head);
+    EXPECT_EQ(RefusedFilesText(names(1)), head + "\n\nf1.txt");
+    EXPECT_EQ(RefusedFilesText(names(10)), head + ten);
+    EXPECT_EQ(RefusedFilesText(names(11)), head + ten + "\nand 1 more");
+    EXPECT_EQ(RefusedFilesText(names(250)), head + ten + "\nand 240 more");
+    EXPECT_EQ(RefusedFilesText({"/discs/say \"hi\"/"}), head + "\n\nsay \"hi\"")
+        << "a folder given with its trailing slash is named all the same";
+}
+
+TEST_F(Intake, ModernContainersAreQueuedByDropAndDialog) {
+    const std::vector<std::string> files = {MakeFile("phone.MOV"), MakeFile("web.webm"),
+                                            MakeFile("cam/00001.MTS"), MakeFile("tv.ts")};
+    ASSERT_TRUE(Drop({files[0], files[1], TempPath("cam"), files[3]}));
+    // Inside a scanned folder the extension is taken as found, so 00001.MTS stays out.
+    EXPECT_EQ(Window->QueuedPaths, (std::vector<std::string>{files[0], files[1], files[3]}));
+    EXPECT_TRUE(Boxes.empty());
+
+    Window->Dialogs.OpenFiles = [&] { return QStringList{QString::fromStdString(files[2])}; };
+    Window->findChild<QAction*>("Add1")->trigger();
+    EXPECT_EQ(Window->QueuedPaths.back(), files[2]);
+    EXPECT_TRUE(Boxes.empty());
 }
 
 TEST_F(Intake, DroppedDvdFolderIsQueuedAsOneEntry) {
@@ -224,7 +277,8 @@ TEST_F(Intake, AddDialogLowerCasesAndWarnsOnce) {
     Window->findChild<QAction*>("Add1")->trigger();
     EXPECT_EQ(Window->QueuedPaths, (std::vector<std::string>{upper, plain}));
     EXPECT_EQ(NotCompatibleMessages(), 1u);
-    EXPECT_EQ(Boxes.size(), 1u);
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Text, std::string(kNotCompatibleText) + "\n\nc.txt\nq\"uote.mkv");
 
     Boxes.clear();
     Window->Dialogs.OpenFiles = [] { return QStringList(); };  // Cancel

@@ -4,8 +4,12 @@
 #include <sys/stat.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QHelpEvent>
 #include <QListWidget>
 #include <QRegularExpression>
+#include <QScrollBar>
+#include <QToolTip>
 #include <clocale>
 #include <filesystem>
 #include <fstream>
@@ -102,6 +106,37 @@ TEST_F(Log, LogAppendExtendsTheLastLineAndKeepsTheSelection) {
 TEST_F(Log, LogAppendOnAnEmptyLogStartsALine) {
     Window->LogAppend("done.");
     EXPECT_EQ(Window->LogLines(), std::vector<std::string>{"done."});
+}
+
+TEST_F(Log, LongLinesCanBeReadWhole) {
+    QListWidget* log = Window->lstLog;
+    QScrollBar* sideways = log->horizontalScrollBar();
+    Window->show();
+    Window->LogLine("Encoding: a.avi");
+    log->doItemsLayout();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(sideways->maximum(), 0) << "short lines need no scrolling";
+
+    Window->LogLine("> dvdout.mkv was written earlier in this run by another entry");
+    Window->LogAppend("error #17 and a reason that runs far past the right edge of the list");
+    const std::string line = Window->LogLines()[1];
+    // The list scrolls sideways far enough to show the line's end.
+    ASSERT_TRUE(Eventually([&] { return sideways->isVisible() && sideways->maximum() > 0; }));
+    sideways->setValue(sideways->maximum());
+    const QRect shown = log->visualItemRect(log->item(1));
+    const int textWidth = log->fontMetrics().horizontalAdvance(QString::fromStdString(line));
+    EXPECT_GE(shown.width(), textWidth);
+    EXPECT_LE(shown.right(), log->viewport()->width());
+
+    // Resting the pointer on a line shows the whole line.
+    for (int row : {0, 1}) {
+        sideways->setValue(0);
+        const QPoint at = log->visualItemRect(log->item(row)).center();
+        QHelpEvent help(QEvent::ToolTip, at, log->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(log->viewport(), &help);
+        EXPECT_EQ(QToolTip::text().toStdString(), Window->LogLines()[row]);
+        QToolTip::hideText();
+    }
 }
 
 TEST_F(Log, ClearAndShowDetails) {
