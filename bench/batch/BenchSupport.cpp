@@ -137,6 +137,22 @@ double OwnCpuSeconds() {
     return CpuSeconds(RUSAGE_SELF);
 }
 
+namespace {
+Switches SwitchesOf(int who) {
+    struct rusage usage {};
+    getrusage(who, &usage);
+    return {usage.ru_nvcsw, usage.ru_nivcsw};
+}
+}  // namespace
+
+Switches ChildrenSwitches() {
+    return SwitchesOf(RUSAGE_CHILDREN);
+}
+
+Switches OwnSwitches() {
+    return SwitchesOf(RUSAGE_SELF);
+}
+
 ChildResult RunChild(const std::vector<std::string>& argv, const std::string& outputPath,
                      int niceValue) {
     ChildResult result;

@@ -47,6 +47,15 @@ ChildResult RunChild(const std::vector<std::string>& argv, const std::string& ou
 double ChildrenCpuSeconds();
 double OwnCpuSeconds();
 
+// Context switches so far (getrusage): how often the processes gave up the processor (waits,
+// wake-ups) and how often they were taken off it (preempted).
+struct Switches {
+    long voluntary = 0;
+    long involuntary = 0;
+};
+Switches ChildrenSwitches();
+Switches OwnSwitches();
+
 // A tool host that never asks to stop and counts progress updates.
 class QuietHost : public ToolHost {
   public:

@@ -123,7 +123,7 @@ void CompareStages(const std::vector<StageLine>& stages, const std::string& logs
     // [way][stage] -> seconds per repetition
     std::vector<std::vector<std::vector<double>>> wall(kWays,
                                                        std::vector<std::vector<double>>(count)),
-        toolCpu = wall, ownCpu = wall;
+        toolCpu = wall, ownCpu = wall, preempted = wall, ownWakes = wall;
     std::vector<double> lines(count);
     for (int rep = 0; rep < reps; ++rep) {
         for (int turn = 0; turn < kWays; ++turn) {
@@ -131,6 +131,8 @@ void CompareStages(const std::vector<StageLine>& stages, const std::string& logs
             for (size_t i = 0; i < count; ++i) {
                 const double cpuBefore = bench::ChildrenCpuSeconds();
                 const double ownBefore = bench::OwnCpuSeconds();
+                const bench::Switches toolSwitches = bench::ChildrenSwitches();
+                const bench::Switches ownSwitches = bench::OwnSwitches();
                 const auto start = bench::Clock::now();
                 if (way == kShell) {
                     bench::RunChild({"sh", "-c",
@@ -147,6 +149,10 @@ void CompareStages(const std::vector<StageLine>& stages, const std::string& logs
                 wall[way][i].push_back(bench::SecondsSince(start));
                 toolCpu[way][i].push_back(bench::ChildrenCpuSeconds() - cpuBefore);
                 ownCpu[way][i].push_back(bench::OwnCpuSeconds() - ownBefore);
+                preempted[way][i].push_back(static_cast<double>(
+                    bench::ChildrenSwitches().involuntary - toolSwitches.involuntary));
+                ownWakes[way][i].push_back(
+                    static_cast<double>(bench::OwnSwitches().voluntary - ownSwitches.voluntary));
             }
         }
     }
@@ -172,6 +178,19 @@ void CompareStages(const std::vector<StageLine>& stages, const std::string& logs
                 total[kQuiet], "", total[kShell]);
     std::printf("ratio to sh under nice 19: RunTool + window %.3f, RunTool without window %.3f\n",
                 total[kWindow] / total[kShell], total[kQuiet] / total[kShell]);
+    // What the runner does to the tools' scheduling: how often they were taken off a processor,
+    // and how often this process woke (its threads' waits).
+    std::printf("medians per stage: the tools preempted / this process's wake-ups\n");
+    std::printf("%-17s %24s %24s %18s\n", "stage", "RunTool + window", "RunTool, no window",
+                "sh under nice 19");
+    for (size_t i = 0; i < count; ++i) {
+        std::printf("%-17s", stages[i].name.c_str());
+        for (int way = 0; way < kWays; ++way) {
+            std::printf("   %10.0f / %-10.0f", bench::Median(preempted[way][i]),
+                        bench::Median(ownWakes[way][i]));
+        }
+        std::printf("\n");
+    }
 }
 
 }  // namespace
