@@ -85,23 +85,12 @@ bool IsDvdFolder(const std::string& folder) {
     if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         return false;
     }
-    if (SameNameIgnoringCase(FileNamePart(path).c_str(), "VIDEO_TS") && HoldsVideoTsIfo(path)) {
+    if (SameNameIgnoringCase(FileNameOf(path).c_str(), "VIDEO_TS") && HoldsVideoTsIfo(path)) {
         return true;
     }
     const std::string videoTs = EntryIgnoringCase(path, "VIDEO_TS");
     return !videoTs.empty() && stat(videoTs.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
            HoldsVideoTsIfo(videoTs);
-}
-
-std::string FileNamePart(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string FileExtension(const std::string& path) {
-    const std::string name = FileNamePart(path);
-    const auto dot = name.rfind('.');
-    return dot == std::string::npos ? std::string() : name.substr(dot);
 }
 
 bool FitsACommandLine(const std::string& path) {
@@ -114,7 +103,7 @@ bool IsCompatibleFile(const std::string& path, bool lowerCaseExtension) {
     if (!FitsACommandLine(path)) {
         return false;
     }
-    std::string extension = FileExtension(path);
+    std::string extension = ExtensionOf(path);
     if (extension.empty()) {
         return false;
     }
@@ -141,7 +130,7 @@ std::string RefusedFilesText(const std::vector<std::string>& refusedPaths) {
         while (path.size() > 1 && path.back() == '/') {
             path.pop_back();  // a folder named with its trailing "/"
         }
-        text += "\n" + FileNamePart(path);
+        text += "\n" + FileNameOf(path);
     }
     if (refusedPaths.size() > kNamesShown) {
         text += "\nand " + std::to_string(refusedPaths.size() - kNamesShown) + " more";

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "pipeline/Paths.h"
+
 // The extensions the encoder takes, each with its dot. A file is accepted when its extension
 // occurs anywhere in this text, so pieces such as ".mp" or ".rm" pass as well.
 inline constexpr char SupportedExtensions[] =
@@ -11,12 +13,6 @@ inline constexpr char SupportedExtensions[] =
 // The containers of today's cameras, phones and the web, which the tools read as well; accepted
 // by the same rule.
 inline constexpr char ModernContainerExtensions[] = ".mov.m4v.webm.ts.m2ts.mts.3gp.flv.vob";
-
-// The text after the last "/" of a path.
-std::string FileNamePart(const std::string& path);
-
-// The file name's text from its last "." to the end, dot included; empty without a dot.
-std::string FileExtension(const std::string& path);
 
 // Whether the tool command lines can carry the path inside their double quotes.
 bool FitsACommandLine(const std::string& path);

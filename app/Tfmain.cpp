@@ -592,7 +592,7 @@ void Tfmain::AddQueueEntry(const std::string& path) {
     const int row = lstFiles->rowCount() - 1;
     lstFiles->setItem(row, 0, QueueCell(QStringLiteral("ready")));
     lstFiles->setItem(row, 1,
-                      QueueCell(QFile::decodeName(QByteArray::fromStdString(FileNamePart(path)))));
+                      QueueCell(QFile::decodeName(QByteArray::fromStdString(FileNameOf(path)))));
     QueuedPaths.push_back(path);
     lstFiles->setRowCount(row + 2);
 }

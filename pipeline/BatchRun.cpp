@@ -40,23 +40,6 @@ bool SameFile(const std::string& a, const std::string& b) {
            infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
 }
 
-// The last component of a path, for the log; a folder dropped with a trailing "/" keeps its name.
-std::string DisplayName(std::string path) {
-    while (path.size() > 1 && path.back() == '/') {
-        path.pop_back();
-    }
-    return FileNameOf(path);
-}
-
-std::string WithoutExtension(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    const size_t dot = path.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
-        return path;
-    }
-    return path.substr(0, dot);
-}
-
 // 0 or the errno. Where the file system cannot refuse to replace, a hard link does the same;
 // only where neither exists is there a moment between the look and the rename.
 int RenameWithoutReplacing(const std::string& from, const std::string& to) {
@@ -254,7 +237,7 @@ class BatchRun {
         }
         const std::string source = paths[static_cast<size_t>(row - 1)];
         const bool isDvd = IsFolder(source);
-        host_.LogLine((isDvd ? "Encoding DVD: " : "Encoding: ") + DisplayName(source));
+        host_.LogLine((isDvd ? "Encoding DVD: " : "Encoding: ") + LastComponentOf(source));
 
         const EncodeSettings settings = host_.CurrentSettings();
         outputFolder_ = WithTrailingDelimiter(settings.OutputFolder);

@@ -128,18 +128,6 @@ std::string MkvMergeCommand(const std::string& appDir, const std::string& workFo
            Quoted(outputPath);
 }
 
-std::string WithTrailingDelimiter(const std::string& folder) {
-    if (!folder.empty() && folder.back() == '/') {
-        return folder;
-    }
-    return folder + "/";
-}
-
-std::string FileNameOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 bool IsOgmSource(const std::string& sourcePath) {
     const std::string name = FileNameOf(sourcePath);
     const size_t dot = name.rfind('.');

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "pipeline/EncodeSettings.h"
+#include "pipeline/Paths.h"
 
 // Builders of every command line of a job. Pure text work: no file access, no widgets,
 // and no validation (values are pasted in as typed; a tool that rejects them fails the stage).
@@ -48,10 +49,6 @@ std::string AppendAudioPiece(const std::string& mergeCommand, const std::string&
 std::string MkvMergeCommand(const std::string& appDir, const std::string& workFolder,
                             const std::string& outputPath);
 
-// The folder text with "/" appended unless it already ends with one.
-std::string WithTrailingDelimiter(const std::string& folder);
-// The text after the last "/".
-std::string FileNameOf(const std::string& path);
 // True when the file name's extension (from its last ".") is exactly ".ogm".
 bool IsOgmSource(const std::string& sourcePath);
 // Output folder + the source's file name with its last extension replaced ("dvdout" for a DVD).

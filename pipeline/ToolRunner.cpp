@@ -119,8 +119,7 @@ int RunTool(const std::string& commandLine, ToolHost& host,
     }
     run.stopped = stopped;
     const TRunStatus status = command->RunStatus();
-    run.startFailed = !stopped && (status == rsPreparingFailed ||
-                                   status == rsCreatingPipesFailed ||
+    run.startFailed = !stopped && (status == rsPreparingFailed || status == rsCreatingPipesFailed ||
                                    status == rsStartingChildFailed);
     return stopped ? kStoppedRunResult : static_cast<int32_t>(command->ExitValue());
 }

@@ -298,17 +298,6 @@ std::string FfmpegPath(const std::string& path) {
     return "file:" + path;
 }
 
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    if (slash == 0) {
-        return "/";
-    }
-    return path.substr(0, slash);
-}
-
 std::optional<double> ParsePositiveNumber(const std::string& text) {
     if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '.')) {
         return std::nullopt;

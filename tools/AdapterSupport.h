@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "pipeline/Paths.h"
+
 namespace adapter {
 
 // Exit code of an adapter whose command line cannot be read.
@@ -89,8 +91,6 @@ void WriteAll(int fd, std::string_view data);
 std::string SafePathArgument(const std::string& path);
 // ffmpeg reads a ":" as a protocol separator and "-" as an option: "file:" avoids both.
 std::string FfmpegPath(const std::string& path);
-// The folder part of a path ("." when there is none, "/" for a file in the root).
-std::string FolderOf(const std::string& path);
 
 // A whole-text decimal number ("25", "29.970"); nothing for "1)", "", "[FPS]" or non-positive.
 std::optional<double> ParsePositiveNumber(const std::string& text);

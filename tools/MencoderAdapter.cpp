@@ -38,15 +38,6 @@ constexpr const char* kUsage =
 // A tool that has made no progress for this long on a full file system cannot write.
 constexpr double kStallSeconds = 10;
 
-std::string FileName(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string WithSlash(const std::string& folder) {
-    return folder.ends_with("/") ? folder : folder + "/";
-}
-
 // Nearly full: a tool's writes fail well before the last block is taken.
 bool FileSystemFull(const std::string& folder) {
     struct statvfs fs {};
@@ -201,7 +192,7 @@ class Encoder {
 
     // Runs the pass; "" on success, else why it failed.
     std::string Run(const adapter::FrameRate& rate) {
-        const std::string streamFolder = WithSlash(adapter::FolderOf(request_.streamPath));
+        const std::string streamFolder = WithTrailingDelimiter(FolderOf(request_.streamPath));
         const int stream =
             open(request_.streamPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (stream < 0) {
@@ -324,7 +315,7 @@ class Encoder {
                     return;
                 }
                 // No progress: a tool that cannot write its statistics or stream waits forever.
-                const std::string statsFolder = WithSlash(adapter::FolderOf(request_.statsPath));
+                const std::string statsFolder = WithTrailingDelimiter(FolderOf(request_.statsPath));
                 if (FileSystemFull(streamFolder)) {
                     stopEngine(NoSpace(streamFolder));
                 } else if (FileSystemFull(statsFolder)) {
@@ -365,7 +356,7 @@ class Encoder {
             const std::string incomplete =
                 adapter::CheckPassStatistics(request_.statsPath, frames_);
             if (!incomplete.empty()) {
-                const std::string folder = WithSlash(adapter::FolderOf(request_.statsPath));
+                const std::string folder = WithTrailingDelimiter(FolderOf(request_.statsPath));
                 return FileSystemFull(folder) ? NoSpace(folder) : incomplete;
             }
         }
@@ -411,7 +402,7 @@ class Encoder {
     }
 
     std::string Reason(const std::string& streamFolder) const {
-        const std::string statsFolder = WithSlash(adapter::FolderOf(request_.statsPath));
+        const std::string statsFolder = WithTrailingDelimiter(FolderOf(request_.statsPath));
         if (lastError_.find(std::strerror(ENOSPC)) != std::string::npos) {
             return NoSpace(FileSystemFull(statsFolder) && !FileSystemFull(streamFolder)
                                ? statsFolder
@@ -469,7 +460,7 @@ int Main(int argc, char** argv) {
 
     const std::string shownName = request.dvd ? "title " + std::to_string(request.dvdTitle) +
                                                     " of the DVD in " + request.source
-                                              : FileName(request.source);
+                                              : FileNameOf(request.source);
     const ProbeResult probe = Probe(request);
     if (adapter::StopSignal() != 0) {
         return 128 + adapter::StopSignal();

@@ -58,7 +58,7 @@ void RemoveIfWritten(const std::string& target, const adapter::FileState& before
 
 bool FolderIsFull(const std::string& path) {
     struct statvfs info;
-    return statvfs(adapter::FolderOf(path).c_str(), &info) == 0 && info.f_bavail == 0;
+    return statvfs(FolderOf(path).c_str(), &info) == 0 && info.f_bavail == 0;
 }
 
 }  // namespace

@@ -114,10 +114,6 @@ bool FileSystemFull(const std::string& folder) {
            static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize < 256 * 1024;
 }
 
-std::string WithSlash(const std::string& folder) {
-    return folder.ends_with("/") ? folder : folder + "/";
-}
-
 // Passes a tool's output on and keeps its last line that names an error.
 struct ErrorWatch {
     std::string partial;
@@ -148,7 +144,7 @@ std::string WhyFailed(const std::string& folder, ErrorWatch& watch, const std::s
     watch.Take();
     if (FileSystemFull(folder) ||
         watch.lastError.find(std::strerror(ENOSPC)) != std::string::npos) {
-        return std::string(std::strerror(ENOSPC)) + " (" + WithSlash(folder) + ")";
+        return std::string(std::strerror(ENOSPC)) + " (" + WithTrailingDelimiter(folder) + ")";
     }
     return watch.lastError.empty() ? otherwise : watch.lastError;
 }
@@ -276,7 +272,7 @@ int Main(int argc, char** argv) {
         return 128 + adapter::StopSignal();
     }
     if (result != 0) {
-        adapter::Report(WhyFailed(adapter::FolderOf(request.target), ffmpegWatch,
+        adapter::Report(WhyFailed(FolderOf(request.target), ffmpegWatch,
                                   "ffmpeg could not write " + request.target));
         return 1;
     }

@@ -86,7 +86,7 @@ std::string CheckWav(const std::string& path) {
 
 bool FolderIsFull(const std::string& path) {
     struct statvfs info;
-    return statvfs(adapter::FolderOf(path).c_str(), &info) == 0 && info.f_bavail == 0;
+    return statvfs(FolderOf(path).c_str(), &info) == 0 && info.f_bavail == 0;
 }
 
 }  // namespace

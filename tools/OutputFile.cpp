@@ -17,11 +17,6 @@ namespace {
 
 constexpr size_t kBufferSize = 1 << 16;
 
-std::string FileNameOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
 OutputFile::~OutputFile() {

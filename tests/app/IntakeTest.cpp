@@ -59,9 +59,9 @@ TEST(ExtensionTest, FollowsTheSubstringRule) {
             << c.Path << " lower-cased " << c.LowerCase;
     }
     EXPECT_EQ(std::string(SupportedExtensions).size(), 62u) << "the original list stays as it is";
-    EXPECT_EQ(FileNamePart("/a/b/c d.avi"), "c d.avi");
-    EXPECT_EQ(FileNamePart("/a/b:c.avi"), "b:c.avi") << "':' is an ordinary character";
-    EXPECT_EQ(FileExtension("/a.b/c"), "");
+    EXPECT_EQ(FileNameOf("/a/b/c d.avi"), "c d.avi");
+    EXPECT_EQ(FileNameOf("/a/b:c.avi"), "b:c.avi") << "':' is an ordinary character";
+    EXPECT_EQ(ExtensionOf("/a.b/c"), "");
 }
 
 namespace {
