@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -285,6 +286,45 @@ void WriteAll(int fd, std::string_view data) {
         }
         data.remove_prefix(static_cast<size_t>(n));
     }
+}
+
+bool FolderNearlyFull(const std::string& folder) {
+    struct statvfs fs {};
+    return statvfs(folder.c_str(), &fs) == 0 &&
+           static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize < 256 * 1024;
+}
+
+std::string NoSpaceLeft(const std::string& where) {
+    return std::string(std::strerror(ENOSPC)) + " (" + where + ")";
+}
+
+void ErrorWatch::Feed(std::string_view chunk) {
+    WriteAll(STDOUT_FILENO, chunk);
+    for (char c : chunk) {
+        if (c != '\n' && c != '\r') {
+            if (partial_.size() < 4096) {
+                partial_ += c;
+            }
+            continue;
+        }
+        Take();
+    }
+}
+
+const std::string& ErrorWatch::LastError() {
+    Take();
+    return lastError_;
+}
+
+void ErrorWatch::Take() {
+    if (partial_.rfind("Error: ", 0) == 0) {
+        lastError_ = partial_.substr(7);
+        sawErrorLine_ = true;
+    } else if (!sawErrorLine_ && !partial_.empty() && partial_.rfind("Progress: ", 0) != 0 &&
+               partial_.rfind("Warning: ", 0) != 0 && partial_.find(": ") != std::string::npos) {
+        lastError_ = partial_;
+    }
+    partial_.clear();
 }
 
 std::string SafePathArgument(const std::string& path) {

@@ -87,6 +87,26 @@ int RunProducing(const std::vector<std::string>& argv, const std::string& target
 // Writes all of data to a descriptor; gives up silently once the reader is gone.
 void WriteAll(int fd, std::string_view data);
 
+// Nearly full: a tool's writes fail well before the last block is taken.
+bool FolderNearlyFull(const std::string& folder);
+// "No space left on device (where)", in the system's words.
+std::string NoSpaceLeft(const std::string& where);
+
+// Passes a tool's output on to the adapter's own, and keeps the tool's last word on an error:
+// its last "Error: " line (without the prefix), else its last "what: why" line that is not
+// progress or a warning.
+class ErrorWatch {
+  public:
+    void Feed(std::string_view chunk);
+    const std::string& LastError();
+
+  private:
+    void Take();
+    std::string partial_;
+    std::string lastError_;
+    bool sawErrorLine_ = false;
+};
+
 // A relative name that a tool would read as an option ("-x") or an option file ("@x") gets "./".
 std::string SafePathArgument(const std::string& path);
 // ffmpeg reads a ":" as a protocol separator and "-" as an option: "file:" avoids both.

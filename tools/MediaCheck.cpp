@@ -3,10 +3,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <vector>
 
 #include "tools/AdapterSupport.h"
+#include "tools/SourceProbe.h"
 
 namespace adapter {
 
@@ -14,24 +14,14 @@ MediaSummary ProbeMedia(const std::string& path) {
     std::string listing;
     ChildOptions options;
     options.onOutput = [&listing](std::string_view chunk) { listing.append(chunk); };
-    const int result =
-        RunChild({"ffprobe", "-v", "error", "-show_entries", "format=duration:stream=codec_type",
-                  "-of", "default=nw=1", FfmpegPath(path)},
-                 options);
     MediaSummary summary;
-    if (result != 0) {
+    if (RunChild(ProbeCommand(FfmpegPath(path)), options) != 0) {
         return summary;
     }
-    std::istringstream lines(listing);
-    for (std::string line; std::getline(lines, line);) {
-        if (line == "codec_type=video") {
-            summary.video = true;
-        } else if (line == "codec_type=audio") {
-            summary.audio = true;
-        } else if (line.rfind("duration=", 0) == 0) {
-            summary.duration = std::strtod(line.c_str() + 9, nullptr);
-        }
-    }
+    const SourceInfo info = ParseProbe(listing);
+    summary.video = info.video.index >= 0;
+    summary.audio = info.audio.index >= 0;
+    summary.duration = info.duration.value_or(0);
     summary.readable = summary.video || summary.audio;
     return summary;
 }

@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,17 +36,6 @@ constexpr const char* kUsage =
     "  SOURCE is a file, or dvd://N with -dvd-device FOLDER";
 // A tool that has made no progress for this long on a full file system cannot write.
 constexpr double kStallSeconds = 10;
-
-// Nearly full: a tool's writes fail well before the last block is taken.
-bool FileSystemFull(const std::string& folder) {
-    struct statvfs fs {};
-    return statvfs(folder.c_str(), &fs) == 0 &&
-           static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize < 256 * 1024;
-}
-
-std::string NoSpace(const std::string& path) {
-    return std::string(std::strerror(ENOSPC)) + " (" + path + ")";
-}
 
 struct Pipe {
     int read = -1;
@@ -198,7 +186,7 @@ class Encoder {
         if (stream < 0) {
             const int error = errno;
             return error == ENOSPC
-                       ? NoSpace(request_.streamPath)
+                       ? adapter::NoSpaceLeft(request_.streamPath)
                        : "cannot write " + request_.streamPath + ": " + std::strerror(error);
         }
         createdStream_ = true;
@@ -298,7 +286,7 @@ class Encoder {
                         if (n <= 0) {
                             const int error = n < 0 ? errno : ENOSPC;
                             stopEngine(error == ENOSPC
-                                           ? NoSpace(request_.streamPath)
+                                           ? adapter::NoSpaceLeft(request_.streamPath)
                                            : request_.streamPath + ": " + std::strerror(error));
                             return;
                         }
@@ -316,10 +304,10 @@ class Encoder {
                 }
                 // No progress: a tool that cannot write its statistics or stream waits forever.
                 const std::string statsFolder = WithTrailingDelimiter(FolderOf(request_.statsPath));
-                if (FileSystemFull(streamFolder)) {
-                    stopEngine(NoSpace(streamFolder));
-                } else if (FileSystemFull(statsFolder)) {
-                    stopEngine(NoSpace(statsFolder));
+                if (adapter::FolderNearlyFull(streamFolder)) {
+                    stopEngine(adapter::NoSpaceLeft(streamFolder));
+                } else if (adapter::FolderNearlyFull(statsFolder)) {
+                    stopEngine(adapter::NoSpaceLeft(statsFolder));
                 }
             });
         if (!logPartial.empty()) {
@@ -335,7 +323,7 @@ class Encoder {
         status_ = status;
         if (close(stream) != 0 && failure.empty()) {
             const int error = errno;
-            failure = error == ENOSPC ? NoSpace(request_.streamPath)
+            failure = error == ENOSPC ? adapter::NoSpaceLeft(request_.streamPath)
                                       : request_.streamPath + ": " + std::strerror(error);
         }
         frames_ = reader_.Latest().frame;
@@ -357,7 +345,8 @@ class Encoder {
                 adapter::CheckPassStatistics(request_.statsPath, frames_);
             if (!incomplete.empty()) {
                 const std::string folder = WithTrailingDelimiter(FolderOf(request_.statsPath));
-                return FileSystemFull(folder) ? NoSpace(folder) : incomplete;
+                return adapter::FolderNearlyFull(folder) ? adapter::NoSpaceLeft(folder)
+                                                         : incomplete;
             }
         }
         return "";
@@ -404,18 +393,19 @@ class Encoder {
     std::string Reason(const std::string& streamFolder) const {
         const std::string statsFolder = WithTrailingDelimiter(FolderOf(request_.statsPath));
         if (lastError_.find(std::strerror(ENOSPC)) != std::string::npos) {
-            return NoSpace(FileSystemFull(statsFolder) && !FileSystemFull(streamFolder)
-                               ? statsFolder
-                               : streamFolder);
+            return adapter::NoSpaceLeft(adapter::FolderNearlyFull(statsFolder) &&
+                                                !adapter::FolderNearlyFull(streamFolder)
+                                            ? statsFolder
+                                            : streamFolder);
         }
         // x264 says only that its statistics could not be written.
         if (lastError_.find("could not be written") != std::string::npos ||
             lastError_.find("encoding failed") != std::string::npos || lastError_.empty()) {
-            if (FileSystemFull(streamFolder)) {
-                return NoSpace(streamFolder);
+            if (adapter::FolderNearlyFull(streamFolder)) {
+                return adapter::NoSpaceLeft(streamFolder);
             }
-            if (FileSystemFull(statsFolder)) {
-                return NoSpace(statsFolder);
+            if (adapter::FolderNearlyFull(statsFolder)) {
+                return adapter::NoSpaceLeft(statsFolder);
             }
         }
         if (!fatal_.empty()) {

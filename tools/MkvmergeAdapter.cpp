@@ -4,7 +4,6 @@
 // leaves no half-written TARGET behind and ends with one line that says why. mkvmerge's warnings
 // (its exit code 1) do not fail a file that checks out.
 
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,45 +19,12 @@ namespace {
 
 constexpr const char* kUsage = "SOURCE -o TARGET";
 
-// mkvmerge's last "Error: ..." line.
-class ErrorWatch {
-  public:
-    void Feed(std::string_view chunk) {
-        for (char c : chunk) {
-            if (c == '\n' || c == '\r') {
-                Check();
-                line_.clear();
-            } else if (line_.size() < 1024) {
-                line_ += c;
-            }
-        }
-    }
-    const std::string& Last() {
-        Check();
-        return error_;
-    }
-
-  private:
-    void Check() {
-        if (line_.rfind("Error: ", 0) == 0) {
-            error_ = line_.substr(7);
-        }
-    }
-    std::string line_;
-    std::string error_;
-};
-
 // What the tool left of a target it failed to write goes; a file it never touched stays.
 void RemoveIfWritten(const std::string& target, const adapter::FileState& before) {
     const adapter::FileState now = adapter::StatFile(target);
     if (now.exists && now.regular && now != before) {
         unlink(target.c_str());
     }
-}
-
-bool FolderIsFull(const std::string& path) {
-    struct statvfs info;
-    return statvfs(FolderOf(path).c_str(), &info) == 0 && info.f_bavail == 0;
 }
 
 }  // namespace
@@ -87,12 +53,9 @@ int Main(int argc, char** argv) {
     for (const std::string& arg : args) {
         mkvmerge.push_back(arg.starts_with("-") ? arg : adapter::SafePathArgument(arg));
     }
-    ErrorWatch watch;
+    adapter::ErrorWatch watch;
     adapter::ChildOptions options;
-    options.onOutput = [&watch](std::string_view chunk) {
-        adapter::WriteAll(STDOUT_FILENO, chunk);
-        watch.Feed(chunk);
-    };
+    options.onOutput = [&watch](std::string_view chunk) { watch.Feed(chunk); };
     const adapter::FileState before = adapter::StatFile(target);
     const int result = adapter::RunChild(mkvmerge, options);
     if (adapter::StopSignal() != 0) {
@@ -102,10 +65,12 @@ int Main(int argc, char** argv) {
     const adapter::FileState after = adapter::StatFile(target);
     if (result > 1 || !after.exists || after.size == 0) {
         RemoveIfWritten(target, before);
-        if (FolderIsFull(target) || watch.Last().find("full") != std::string::npos) {
-            adapter::Report(std::string(std::strerror(ENOSPC)) + " (writing " + target + ")");
-        } else if (!watch.Last().empty()) {
-            adapter::Report(watch.Last());
+        // mkvmerge tells a full disk as "The drive may be full".
+        const std::string& said = watch.LastError();
+        if (adapter::FolderNearlyFull(FolderOf(target)) || said.find("full") != std::string::npos) {
+            adapter::Report(adapter::NoSpaceLeft("writing " + target));
+        } else if (!said.empty()) {
+            adapter::Report(said);
         } else if (result != 0) {
             adapter::Report("mkvmerge failed with code " + std::to_string(result));
         } else {

@@ -8,7 +8,6 @@
 // TARGET that was not there before, and the last line says why.
 
 #include <fcntl.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -107,46 +106,15 @@ std::optional<long> TimeScaleFor(const adapter::FrameRate& rate) {
     return static_cast<long>(scale);
 }
 
-// Nearly full: a tool's writes fail well before the last block is taken.
-bool FileSystemFull(const std::string& folder) {
-    struct statvfs fs {};
-    return statvfs(folder.c_str(), &fs) == 0 &&
-           static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize < 256 * 1024;
-}
-
-// Passes a tool's output on and keeps its last line that names an error.
-struct ErrorWatch {
-    std::string partial;
-    std::string lastError;
-    void Feed(std::string_view chunk) {
-        adapter::WriteAll(STDOUT_FILENO, chunk);
-        for (char c : chunk) {
-            if (c != '\n' && c != '\r') {
-                partial += c;
-                continue;
-            }
-            Take();
-        }
-    }
-    void Take() {
-        if (partial.rfind("Error: ", 0) == 0) {
-            lastError = partial.substr(7);
-        } else if (!partial.empty() && partial.rfind("Progress: ", 0) != 0 &&
-                   partial.rfind("Warning: ", 0) != 0 && partial.find(": ") != std::string::npos) {
-            lastError = partial;
-        }
-        partial.clear();
-    }
-};
-
 // Why a tool that wrote into folder failed: a full disk first, as the system says it.
-std::string WhyFailed(const std::string& folder, ErrorWatch& watch, const std::string& otherwise) {
-    watch.Take();
-    if (FileSystemFull(folder) ||
-        watch.lastError.find(std::strerror(ENOSPC)) != std::string::npos) {
-        return std::string(std::strerror(ENOSPC)) + " (" + WithTrailingDelimiter(folder) + ")";
+std::string WhyFailed(const std::string& folder, adapter::ErrorWatch& watch,
+                      const std::string& otherwise) {
+    const std::string& said = watch.LastError();
+    if (adapter::FolderNearlyFull(folder) ||
+        said.find(std::strerror(ENOSPC)) != std::string::npos) {
+        return adapter::NoSpaceLeft(WithTrailingDelimiter(folder));
     }
-    return watch.lastError.empty() ? otherwise : watch.lastError;
+    return said.empty() ? otherwise : said;
 }
 
 // The merged file as a player opens it: readable, with the video (and the audio when one was
@@ -234,7 +202,7 @@ int Main(int argc, char** argv) {
                         {"--default-duration", "0:" + adapter::ToText(rate) + "fps"});
     }
     mkvmerge.push_back(adapter::SafePathArgument(video));
-    ErrorWatch mkvmergeWatch;
+    adapter::ErrorWatch mkvmergeWatch;
     options.onOutput = [&mkvmergeWatch](std::string_view chunk) { mkvmergeWatch.Feed(chunk); };
     int result = adapter::RunChild(mkvmerge, options);
     if (adapter::StopSignal() != 0) {
@@ -264,7 +232,7 @@ int Main(int argc, char** argv) {
     }
     ffmpeg.insert(ffmpeg.end(),
                   {"-movflags", "+faststart", "-f", "mp4", adapter::FfmpegPath(request.target)});
-    ErrorWatch ffmpegWatch;
+    adapter::ErrorWatch ffmpegWatch;
     options.onOutput = [&ffmpegWatch](std::string_view chunk) { ffmpegWatch.Feed(chunk); };
     result = adapter::RunProducing(ffmpeg, request.target, options);
     close(scratch);

@@ -4,7 +4,6 @@
 // so the WAV is read back: success only when it holds all the sound its header announces. A WAV
 // that is cut short is removed, and the last line says why.
 
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -84,11 +83,6 @@ std::string CheckWav(const std::string& path) {
     return path + " has no sound chunk";
 }
 
-bool FolderIsFull(const std::string& path) {
-    struct statvfs info;
-    return statvfs(FolderOf(path).c_str(), &info) == 0 && info.f_bavail == 0;
-}
-
 }  // namespace
 
 int Main(int argc, char** argv) {
@@ -110,10 +104,9 @@ int Main(int argc, char** argv) {
     }
     const std::string wrong = CheckWav(*wav);
     if (!wrong.empty()) {
-        const bool full = FolderIsFull(*wav);
+        const bool full = adapter::FolderNearlyFull(FolderOf(*wav));
         unlink(wav->c_str());
-        adapter::Report(full ? std::string(std::strerror(ENOSPC)) + " (writing " + *wav + ")"
-                             : wrong);
+        adapter::Report(full ? adapter::NoSpaceLeft("writing " + *wav) : wrong);
         return 1;
     }
     return 0;
