@@ -82,7 +82,19 @@ int RunTool(const std::string& commandLine, ToolHost& host,
     const std::shared_ptr<const std::atomic<bool>> childGone = command->ChildGone();
 
     bool stopped = false;
+    const auto stopIfAsked = [&] {
+        if (host.StopRequested() && command->IsRunning()) {
+            command->Stop();
+            stopped = true;
+        }
+    };
     while (command->IsRunning()) {
+        // A stop that was asked for already is honoured before the tool has had time to end by
+        // itself: a run of quick stages would otherwise go on past it.
+        stopIfAsked();
+        if (stopped) {
+            break;
+        }
         ProcessPendingMessages();
         WaitOneInterval(currentWait, ended ? 1 : kPollIntervalMs);
         ProcessPendingMessages();
@@ -93,10 +105,7 @@ int RunTool(const std::string& commandLine, ToolHost& host,
                 host.SetProgressText(ProgressText(lines.back()));
             }
         }
-        if (host.StopRequested() && command->IsRunning()) {
-            command->Stop();
-            stopped = true;
-        }
+        stopIfAsked();
     }
     if (stopped && childGone) {
         // The detached worker kills the tool's group; the window stays alive meanwhile.

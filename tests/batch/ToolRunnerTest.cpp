@@ -97,6 +97,17 @@ TEST(RunTool, PendingStopStopsTheToolAtItsFirstPoll) {
     EXPECT_NE(kStoppedRunResult, -2);
 }
 
+TEST(RunTool, PendingStopStopsEvenAToolThatWouldEndAtOnce) {
+    const Script tool("exit 0");
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        RecordingHost host;
+        host.stop = true;
+        std::vector<std::string> output;
+        ASSERT_EQ(RunTool(tool.CommandLine(), host, output), kStoppedRunResult)
+            << "attempt " << attempt;
+    }
+}
+
 TEST(RunTool, StopDuringARunKeepsTheLinesSoFar) {
     const Script tool("echo first; echo second; exec sleep 30.614");
     RecordingHost host;
