@@ -1,19 +1,21 @@
 #include "pipeline/CommandLines.h"
 
+#include "pipeline/ExternalTools.h"
+
 namespace {
 
 const char kFpsPlaceholder[] = "[FPS]";
 
 std::string MencoderHead(const std::string& appDir, const std::string& workFolder,
                          const std::string& sourceArgument, const EncodeSettings& settings) {
-    return Quoted(appDir + "mencoder.exe") + " " + sourceArgument + " -mc 0 " +
+    return Quoted(appDir + ToolSlot::Mencoder) + " " + sourceArgument + " -mc 0 " +
            "-of rawvideo -ovc x264 -oac pcm -o " + workFolder + "video.264" + " -x264encopts " +
            SourceTypeText(settings.SourceType) +
            "threads=auto:b_pyramid:nofast_pskip:nopsnr:bitrate=" + settings.VideoBitrate;
 }
 
 std::string MkvmergeExe(const std::string& appDir) {
-    return Quoted(appDir + "mkv/mkvmerge.exe");
+    return Quoted(appDir + ToolSlot::Mkvmerge);
 }
 
 }  // namespace
@@ -81,7 +83,7 @@ std::string AudioExtractionCommand(const std::string& appDir, const std::string&
                                    const std::string& sourceArgument,
                                    const EncodeSettings& settings) {
     const std::string wavPath = workFolder + "audio.wav";
-    std::string line = Quoted(appDir + "mplayer.exe") + " " + sourceArgument + " " +
+    std::string line = Quoted(appDir + ToolSlot::Mplayer) + " " + sourceArgument + " " +
                        "-mc 0 -ao pcm:waveheader:fast:file=" +
                        Quoted("%" + std::to_string(wavPath.size()) + "%" + wavPath) +
                        " -vo null -vc null -af channels=" + ChannelCountText(settings.Stereo);
@@ -93,7 +95,7 @@ std::string AudioExtractionCommand(const std::string& appDir, const std::string&
 
 std::string AudioEncodingCommand(const std::string& appDir, const std::string& workFolder,
                                  const EncodeSettings& settings) {
-    return Quoted(appDir + "enhAacPlusEnc.exe") + " " + Quoted(workFolder + "audio.wav") + " " +
+    return Quoted(appDir + ToolSlot::HeAacEncoder) + " " + Quoted(workFolder + "audio.wav") + " " +
            Quoted(workFolder + "audio.mp4") + " --cbr " + AudioBitrateText(settings.AudioBitrate) +
            MonoOptionsText(settings.Stereo);
 }
@@ -101,8 +103,8 @@ std::string AudioEncodingCommand(const std::string& appDir, const std::string& w
 std::string Mp4MergeCommand(const std::string& appDir, const std::string& workFolder,
                             const std::string& outputPath, const EncodeSettings& settings) {
     const std::string target = settings.OutputFormat == 1 ? workFolder + "tempout.mp4" : outputPath;
-    return Quoted(appDir + "MP4Box.exe") + " -tmp " + Quoted(workFolder) + " -add " + workFolder +
-           "video.264" + " -fps " + kFpsPlaceholder + " -new " + Quoted(target);
+    return Quoted(appDir + ToolSlot::Mp4Box) + " -tmp " + Quoted(workFolder) + " -add " +
+           workFolder + "video.264" + " -fps " + kFpsPlaceholder + " -new " + Quoted(target);
 }
 
 std::string ReplaceFps(const std::string& mergeCommand, const std::string& frameRate) {

@@ -6,25 +6,25 @@
 const std::vector<ExternalTool>& ExternalTools() {
     static const std::vector<ExternalTool> tools = {
         {"mencoder with x264",
-         "mencoder.exe",
+         ToolSlot::Mencoder,
          {Stage::AnalysisPass, Stage::EncodingPass},
          "exit code 0 on success; -2 from the analysis pass means a corrupt source; the analysis "
          "output holds a line beginning \"VIDEO\" whose fifth word is the frame rate, and a line "
          "beginning \"AUDIO\" when the source has audio; the stream goes to the file after \"-o\""},
         {"mplayer",
-         "mplayer.exe",
+         ToolSlot::Mplayer,
          {Stage::AudioExtraction},
          "exit code 0 on success; the WAV file is written to the path given in \"file=\""},
         {"HE-AAC encoder",
-         "enhAacPlusEnc.exe",
+         ToolSlot::HeAacEncoder,
          {Stage::AudioEncoding},
          "exit code 0 on success; the second path argument is written"},
         {"MP4Box",
-         "MP4Box.exe",
+         ToolSlot::Mp4Box,
          {Stage::Mp4Merge},
          "exit code 0 on success; the file named after \"-new\" is written"},
         {"mkvmerge",
-         "mkv/mkvmerge.exe",
+         ToolSlot::Mkvmerge,
          {Stage::MatroskaConversion, Stage::MkvMerge},
          "exit code 0 on success (not examined for the conversion); the file named after \"-o\" "
          "is written"},

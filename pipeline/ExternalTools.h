@@ -5,6 +5,13 @@
 
 // The command-line programs that do all the media work, started from the program's own folder
 // under the slot names that the command lines use.
+
+// The slot files, relative to the program's folder (ToolSlot::Mencoder is "mencoder.exe").
+namespace ToolSlot {
+#define QUINTARO_TOOL(id, file, adapter) inline constexpr char id[] = file;
+#include "pipeline/ExternalTools.def"
+#undef QUINTARO_TOOL
+}  // namespace ToolSlot
 enum class Stage {
     MatroskaConversion,
     AnalysisPass,

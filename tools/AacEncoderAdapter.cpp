@@ -332,7 +332,7 @@ int EncodeWithFfmpeg(const Request& request) {
 }  // namespace
 
 int Main(int argc, char** argv) {
-    adapter::SetToolName("enhAacPlusEnc.exe");
+    adapter::SetToolName(QUINTARO_SLOT_NAME);  // as the program names the slot
     const Request request = ParseRequest(std::vector<std::string>(argv + 1, argv + argc));
     adapter::InstallStopHandling();
 #ifdef QUINTARO_FDK_AAC

@@ -430,7 +430,7 @@ class Encoder {
 }  // namespace
 
 int Main(int argc, char** argv) {
-    adapter::SetToolName("mencoder.exe");
+    adapter::SetToolName(QUINTARO_SLOT_NAME);  // as the program names the slot
     const adapter::MencoderRequest request =
         adapter::ParseMencoderCommand(std::vector<std::string>(argv + 1, argv + argc));
     if (!request.error.empty()) {

@@ -30,7 +30,7 @@ void RemoveIfWritten(const std::string& target, const adapter::FileState& before
 }  // namespace
 
 int Main(int argc, char** argv) {
-    adapter::SetToolName("mkvmerge.exe");
+    adapter::SetToolName(QUINTARO_SLOT_NAME);  // as the program names the slot
     const std::vector<std::string> args(argv + 1, argv + argc);
     std::string target;
     std::vector<std::string> sources;

@@ -153,7 +153,7 @@ std::string CheckOutput(const std::string& target, bool audio, std::optional<lon
 }  // namespace
 
 int Main(int argc, char** argv) {
-    adapter::SetToolName("MP4Box.exe");
+    adapter::SetToolName(QUINTARO_SLOT_NAME);  // as the program names the slot
     const Request request = ParseRequest(std::vector<std::string>(argv + 1, argv + argc));
     adapter::InstallStopHandling();
     const std::string& video = request.inputs[0];

@@ -86,7 +86,7 @@ std::string CheckWav(const std::string& path) {
 }  // namespace
 
 int Main(int argc, char** argv) {
-    adapter::SetToolName("mplayer.exe");
+    adapter::SetToolName(QUINTARO_SLOT_NAME);  // as the program names the slot
     const std::vector<std::string> args(argv + 1, argv + argc);
     const std::optional<std::string> wav = WavPathOf(args);
     if (args.empty()) {

@@ -1,5 +1,7 @@
 #include "BatchFixture.h"
 
+#include "pipeline/ExternalTools.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -79,9 +81,8 @@ StandInTools::StandInTools() {
     mkdir((root_ + "/temp").c_str(), 0755);
     mkdir((root_ + "/out").c_str(), 0755);
     mkdir((root_ + "/src").c_str(), 0755);
-    for (const char* slot :
-         {"mencoder.exe", "mplayer.exe", "enhAacPlusEnc.exe", "MP4Box.exe", "mkv/mkvmerge.exe"}) {
-        const std::string target = root_ + "/app/" + slot;
+    for (const ExternalTool& tool : ExternalTools()) {
+        const std::string target = root_ + "/app/" + tool.SlotFile;
         symlink(STANDIN_SCRIPT, target.c_str());
     }
     const char* temp = std::getenv("TEMP");
