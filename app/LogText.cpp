@@ -10,13 +10,6 @@ std::string FormatLogTime(const std::tm& time) {
     return std::string(buffer, length);
 }
 
-std::string ErrorBoxText(const std::string& message) {
-    if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') {
-        return message + ".";
-    }
-    return message;
-}
-
 void SaveLinesCrLf(const std::string& path, const std::vector<std::string>& lines) {
     // Written beside the old file and put in its place only once complete: a full disk or a
     // failed write leaves the old file as it was.

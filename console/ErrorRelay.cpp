@@ -86,12 +86,16 @@ void TDosCommand::SetErrorHandler(std::function<void(const std::string& message)
     ErrorHandler() = std::move(handler);
 }
 
-void ReportRunError(const std::string& text) {
-    std::string message = text;
-    // A sentence gets its full stop, as the error box of the original showed it.
+std::string ErrorBoxText(const std::string& message) {
     if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') {
-        message += '.';
+        return message + ".";
     }
+    return message;
+}
+
+void ReportRunError(const std::string& text) {
+    // Shown as an error box shows a failure's text.
+    const std::string message = ErrorBoxText(text);
     std::lock_guard<std::mutex> lock(ErrorMutex());
     if (Relay()) {
         PendingErrors().push_back(message);

@@ -180,7 +180,7 @@ class BatchRun {
             return name + " already exists";
         }
         const std::string part = PartPath(path);
-        if (Exists(part) && !NamesAnyOf(part, cleanup_)) {
+        if (Exists(part) && !NamesAnyOf(part, CleanupList)) {
             return FileNameOf(part) + " already exists";
         }
         return std::nullopt;
@@ -265,23 +265,23 @@ class BatchRun {
         const JobCommands job =
             BuildJobCommands(host_.AppDir(), workFolder_, source, isDvd, settings, part);
         for (const char* name : {"video.264", "audio.wav", "audio.mp4"}) {
-            cleanup_.push_back(workFolder_ + name);
+            CleanupList.push_back(workFolder_ + name);
         }
         const bool mkvOutput = !job.MkvMerge.empty();
         if (mkvOutput) {
-            cleanup_.push_back(workFolder_ + "tempout.mp4");
+            CleanupList.push_back(workFolder_ + "tempout.mp4");
         }
         // The encoder keeps its two-pass statistics beside the stream.
-        cleanup_.push_back(workFolder_ + "divx2pass.log");
-        cleanup_.push_back(workFolder_ + "divx2pass.log.mbtree");
-        cleanup_.push_back(part);
+        CleanupList.push_back(workFolder_ + "divx2pass.log");
+        CleanupList.push_back(workFolder_ + "divx2pass.log.mbtree");
+        CleanupList.push_back(part);
 
         if (job.IsOgm) {
             host_.LogLine("> Converting to Matroska...");
             ToolRunDetails ignored;
             host_.RunStage(job.MatroskaConversion, ignored);
             host_.LogAppend("done!");
-            cleanup_.push_back(workFolder_ + "source.mkv");
+            CleanupList.push_back(workFolder_ + "source.mkv");
         }
 
         Outcome outcome = Stage("> Running video analysis...", job.AnalysisPass, true);
@@ -335,7 +335,7 @@ class BatchRun {
             return FailJob(why);
         }
         // Earlier failed jobs of the run left their files too; they go now.
-        for (const std::string& file : cleanup_) {
+        for (const std::string& file : CleanupList) {
             host_.DeleteFile(file);
         }
         written_.insert(*published);
@@ -348,7 +348,7 @@ class BatchRun {
     BatchHost& host_;
     const std::string workFolder_;
     std::string outputFolder_;  // the current job's
-    std::vector<std::string> cleanup_;
+    std::vector<std::string> CleanupList;
     ToolRunDetails lastDetails_;
     // Where the current job's numbering stands, so that a name taken meanwhile moves on.
     std::string numberedBase_;
