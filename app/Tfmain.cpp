@@ -1,7 +1,5 @@
 #include "app/Tfmain.h"
 
-#include <sys/stat.h>
-
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -9,29 +7,21 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
-#include <QDragEnterEvent>
-#include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
-#include <QGroupBox>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
-#include <QMimeData>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QSessionManager>
-#include <QSysInfo>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QThread>
 #include <QTimer>
-#include <QUrl>
 #include <algorithm>
 #include <ctime>
 #include <exception>
@@ -39,7 +29,11 @@
 
 #include "app/DesktopSession.h"
 #include "app/Intake.h"
+#include "app/JobQueue.h"
 #include "app/LogText.h"
+#include "app/QueueDrops.h"
+#include "app/WindowBatchHost.h"
+#include "app/WindowWidgets.h"
 #include "console/DosCommand.h"
 #include "pipeline/BatchRun.h"
 
@@ -50,65 +44,11 @@ static void InitQuintaroResources() {
 
 namespace {
 
-constexpr char kBuildDate[] = "2007-09-25";
 constexpr int kLogLineHeight = 13;
 // Keeps the 8-bit text of a log line, which a QString cannot always carry unchanged.
 constexpr int kLogBytesRole = Qt::UserRole + 1;
 // Room the list leaves around a line's text.
 constexpr int kLogTextMargin = 8;
-
-QString Local(const std::string& text) {
-    return QString::fromLocal8Bit(text);
-}
-
-std::string EightBit(const QString& text) {
-    return text.toLocal8Bit().toStdString();
-}
-
-QFont NamedFont(const char* family, int pointSize) {
-    QFont font(QString::fromLatin1(family));
-    font.setPointSize(pointSize);
-    return font;
-}
-
-QComboBox* MakeList(QWidget* parent, const char* name, const std::vector<std::string>& items,
-                    int current, const QRect& geometry) {
-    auto* combo = new QComboBox(parent);
-    combo->setObjectName(QString::fromLatin1(name));
-    for (const std::string& item : items) {
-        combo->addItem(QString::fromStdString(item));
-    }
-    combo->setCurrentIndex(current);
-    combo->setGeometry(geometry);
-    return combo;
-}
-
-QCheckBox* MakeCheck(QWidget* parent, const char* name, const char* caption, bool checked,
-                     const QRect& geometry) {
-    auto* box = new QCheckBox(QString::fromLatin1(caption), parent);
-    box->setObjectName(QString::fromLatin1(name));
-    box->setChecked(checked);
-    box->setGeometry(geometry);
-    return box;
-}
-
-// A field's caption; the field is its buddy, so that screen readers say which field it names.
-QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, const QRect& geometry,
-                  QWidget* buddy) {
-    auto* label = new QLabel(QString::fromLatin1(caption), parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setGeometry(geometry);
-    label->setBuddy(buddy);
-    return label;
-}
-
-QGroupBox* MakeGroup(QWidget* parent, const char* name, const char* caption,
-                     const QRect& geometry) {
-    auto* group = new QGroupBox(QString::fromLatin1(caption), parent);
-    group->setObjectName(QString::fromLatin1(name));
-    group->setGeometry(geometry);
-    return group;
-}
 
 // A log line as the list shows it: as wide as its text, so that the list scrolls sideways to a
 // long one, and the whole text as its tooltip.
@@ -118,25 +58,6 @@ void SetLogLine(QListWidgetItem* item, const std::string& line, const QFontMetri
     item->setText(text);
     item->setToolTip(text);
     item->setSizeHint(QSize(metrics.horizontalAdvance(text) + kLogTextMargin, kLogLineHeight));
-}
-
-QTableWidgetItem* QueueCell(const QString& text) {
-    auto* item = new QTableWidgetItem(text);
-    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-    return item;
-}
-
-// The 8-bit path of a dropped local file, byte for byte as the drag source encoded it.
-bool DroppedPath(const QUrl& url, std::string& path) {
-    if (!url.isLocalFile()) {
-        return false;
-    }
-    const QString host = url.host();
-    if (!host.isEmpty() && host != QLatin1String("localhost")) {
-        return false;
-    }
-    path = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
-    return !path.empty() && path.find('\0') == std::string::npos;
 }
 
 }  // namespace
@@ -234,218 +155,6 @@ Tfmain::~Tfmain() {
     FormDestroy();
 }
 
-void Tfmain::BuildStatusTab() {
-    tStatus = new QWidget();
-    tStatus->setObjectName(QStringLiteral("tStatus"));
-    PageControl1->addTab(tStatus, QStringLiteral("Status"));
-
-    btnStart = new QPushButton(QStringLiteral("Start"), tStatus);
-    btnStart->setObjectName(QStringLiteral("btnStart"));
-    btnStart->setGeometry(3, 3, 75, 25);
-    connect(btnStart, &QPushButton::clicked, this,
-            [this] { Guarded([this] { btnStartClick(); }); });
-
-    btnStop = new QPushButton(QStringLiteral("Stop"), tStatus);
-    btnStop->setObjectName(QStringLiteral("btnStop"));
-    btnStop->setGeometry(84, 3, 75, 25);
-    btnStop->setEnabled(false);
-    connect(btnStop, &QPushButton::clicked, this, [this] { Guarded([this] { btnStopClick(); }); });
-
-    Image1 = new QLabel(tStatus);
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setGeometry(207, 3, 97, 23);
-    Image1->setPixmap(QPixmap(QStringLiteral(":/quintaro/banner.png")));
-    Image1->setCursor(Qt::PointingHandCursor);
-
-    lstLog = new QListWidget(tStatus);
-    lstLog->setObjectName(QStringLiteral("lstLog"));
-    lstLog->setGeometry(3, 34, 301, 245);
-    // Lines differ in width: a long one widens the list's content, which then scrolls sideways.
-    lstLog->setUniformItemSizes(false);
-    lstLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    lstLog->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    lstLog->setContextMenuPolicy(Qt::CustomContextMenu);
-
-    txtLogEncoder = new QLineEdit(tStatus);
-    txtLogEncoder->setObjectName(QStringLiteral("txtLogEncoder"));
-    txtLogEncoder->setGeometry(3, 285, 301, 22);
-    txtLogEncoder->setFont(NamedFont("Arial", 8));
-}
-
-void Tfmain::BuildFilesTab() {
-    tFiles = new QWidget();
-    tFiles->setObjectName(QStringLiteral("tFiles"));
-    PageControl1->addTab(tFiles, QStringLiteral("Files"));
-
-    lstFiles = new QTableWidget(2, 2, tFiles);
-    lstFiles->setObjectName(QStringLiteral("lstFiles"));
-    lstFiles->setGeometry(3, 1, 301, 278);
-    lstFiles->setColumnWidth(0, 64);
-    lstFiles->setColumnWidth(1, 213);
-    lstFiles->verticalHeader()->hide();
-    lstFiles->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    lstFiles->verticalHeader()->setDefaultSectionSize(16);
-    lstFiles->verticalHeader()->setMinimumSectionSize(16);
-    // Row 0 holds the header cells; the grid shows them in its header bar, which stays in place
-    // while the entries scroll, as a fixed row does.
-    lstFiles->setHorizontalHeaderLabels({QStringLiteral("Status"), QStringLiteral("File")});
-    lstFiles->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    lstFiles->horizontalHeader()->setHighlightSections(false);
-    lstFiles->horizontalHeader()->setSectionsClickable(false);
-    lstFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
-    lstFiles->setSelectionMode(QAbstractItemView::SingleSelection);
-    lstFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    lstFiles->setWordWrap(false);
-    lstFiles->setContextMenuPolicy(Qt::CustomContextMenu);
-
-    txtOutput = new QLineEdit(tFiles);
-    txtOutput->setObjectName(QStringLiteral("txtOutput"));
-    txtOutput->setGeometry(3, 285, 270, 21);
-    txtOutput->setText(QFile::decodeName(QByteArray::fromStdString(DefaultOutputFolder())));
-
-    Button1 = new QPushButton(QStringLiteral("..."), tFiles);
-    Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry(279, 287, 25, 19);
-    connect(Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
-}
-
-void Tfmain::BuildSettingsTab() {
-    tSettings = new QWidget();
-    tSettings->setObjectName(QStringLiteral("tSettings"));
-    PageControl1->addTab(tSettings, QStringLiteral("Settings"));
-    const EncodeSettings defaults;
-
-    QGroupBox* general = MakeGroup(tSettings, "grpGeneral", "General", QRect(3, 3, 134, 70));
-    cboVSourceType = MakeList(general, "cboVSourceType", SettingItems::SourceType,
-                              defaults.SourceType, QRect(47, 19, 83, 21));
-    MakeLabel(general, "lblVSourceType", "Source:", QRect(4, 19, 42, 21), cboVSourceType);
-    cboOutput = MakeList(general, "cboOutput", SettingItems::OutputFormat, defaults.OutputFormat,
-                         QRect(47, 44, 83, 21));
-    MakeLabel(general, "lblOutput", "Output:", QRect(4, 44, 42, 21), cboOutput);
-
-    QGroupBox* video = MakeGroup(tSettings, "grpVideo", "Video", QRect(3, 79, 134, 74));
-    txtVBitrate = new QLineEdit(QString::fromStdString(defaults.VideoBitrate), video);
-    txtVBitrate->setObjectName(QStringLiteral("txtVBitrate"));
-    txtVBitrate->setGeometry(47, 20, 83, 21);
-    MakeLabel(video, "lblVBitrate", "Bitrate:", QRect(4, 20, 42, 21), txtVBitrate);
-    cboVQuality = MakeList(video, "cboVQuality", SettingItems::VideoQuality, defaults.VideoQuality,
-                           QRect(47, 46, 83, 21));
-    MakeLabel(video, "lblVQuality", "Quality:", QRect(4, 46, 42, 21), cboVQuality);
-
-    QGroupBox* audio = MakeGroup(tSettings, "grpAudio", "Audio", QRect(3, 159, 134, 74));
-    cboAQuality = MakeList(audio, "cboAQuality", SettingItems::AudioBitrate, defaults.AudioBitrate,
-                           QRect(47, 20, 83, 21));
-    MakeLabel(audio, "lblAQuality", "Bitrate:", QRect(4, 20, 42, 21), cboAQuality);
-    chkStereo = MakeCheck(audio, "chkStereo", "Stereo", defaults.Stereo, QRect(47, 47, 83, 19));
-    chkStereo->setToolTip(QStringLiteral("Uncheck for mono"));
-
-    MakeGroup(tSettings, "grpLanguage", "Language", QRect(3, 239, 134, 67));
-
-    QGroupBox* filtering =
-        MakeGroup(tSettings, "grpFiltering", "Filtering", QRect(143, 3, 161, 206));
-    const int checkX = 6;
-    const int checkWidth = 74;
-    const int listX = 80;
-    const int listWidth = 76;
-    auto row = [](int index) { return 18 + index * 26; };
-    chkFLevel = MakeCheck(filtering, "chkFLevel", "Fix Levels", defaults.FixLevels,
-                          QRect(checkX, row(0), 140, 21));
-    chkFPP = MakeCheck(filtering, "chkFPP", "Post Processing", defaults.PostProcessing,
-                       QRect(checkX, row(1), 140, 21));
-    chkFPP->setToolTip(QStringLiteral("FSPP, applied on the source"));
-    chkFResize = MakeCheck(filtering, "chkFResize", "Resize", defaults.ResizeOn,
-                           QRect(checkX, row(2), checkWidth, 21));
-    cboFResize = MakeList(filtering, "cboFResize", SettingItems::ResizeTo, -1,
-                          QRect(listX, row(2), listWidth, 21));
-    cboFResize->setEditable(true);
-    cboFResize->setInsertPolicy(QComboBox::NoInsert);
-    cboFResize->setCurrentText(QString::fromStdString(defaults.ResizeTo));
-    chkDeInt = MakeCheck(filtering, "chkDeInt", "Frame", defaults.FrameOn,
-                         QRect(checkX, row(3), checkWidth, 21));
-    cboFDeInt = MakeList(filtering, "cboFDeInt", SettingItems::FrameMode, defaults.FrameMode,
-                         QRect(listX, row(3), listWidth, 21));
-    chkFDenoise = MakeCheck(filtering, "chkFDenoise", "Denoise", defaults.DenoiseOn,
-                            QRect(checkX, row(4), checkWidth, 21));
-    cboFDenoise = MakeList(filtering, "cboFDenoise", SettingItems::DenoiseLevel,
-                           defaults.DenoiseLevel, QRect(listX, row(4), listWidth, 21));
-    chkFSharpen = MakeCheck(filtering, "chkFSharpen", "Sharpen", defaults.SharpenOn,
-                            QRect(checkX, row(5), checkWidth, 21));
-    cboFSharpen = MakeList(filtering, "cboFSharpen", SettingItems::SharpenLevel,
-                           defaults.SharpenLevel, QRect(listX, row(5), listWidth, 21));
-    chkFSample = MakeCheck(filtering, "chkFSample", "Audio SR", defaults.ResampleOn,
-                           QRect(checkX, row(6), checkWidth, 21));
-    cboFSample = MakeList(filtering, "cboFSample", SettingItems::ResampleRate,
-                          defaults.ResampleRate, QRect(listX, row(6), listWidth, 21));
-}
-
-void Tfmain::BuildAboutTab() {
-    tAbout = new QWidget();
-    tAbout->setObjectName(QStringLiteral("tAbout"));
-    PageControl1->addTab(tAbout, QStringLiteral("About"));
-
-    QGroupBox* head = MakeGroup(tAbout, "grpTitle", "", QRect(3, 3, 301, 86));
-    auto* title = new QLabel(QString::fromLatin1(ApplicationTitle), head);
-    title->setObjectName(QStringLiteral("lblTitle"));
-    QFont titleFont(QStringLiteral("Comic Sans MS"));
-    titleFont.setPixelSize(45);
-    title->setFont(titleFont);
-    title->setGeometry(8, 6, 285, 54);
-    lblVersion = new QLabel(head);
-    lblVersion->setObjectName(QStringLiteral("lblVersion"));
-    lblVersion->setGeometry(8, 62, 110, 16);
-    // The platform the program runs on, not the one it was first written for.
-#ifdef Q_OS_LINUX
-    const QString platform = QStringLiteral("for Linux");
-#else
-    const QString platform = QStringLiteral("for ") + QSysInfo::prettyProductName();
-#endif
-    lblPlatform = new QLabel(platform, head);
-    lblPlatform->setObjectName(QStringLiteral("lblPlatform"));
-    QFont italic = lblPlatform->font();
-    italic.setItalic(true);
-    lblPlatform->setFont(italic);
-    lblPlatform->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    lblPlatform->setGeometry(120, 62, 173, 16);
-
-    QGroupBox* credits = MakeGroup(tAbout, "grpCredits", "", QRect(3, 95, 150, 211));
-    memCredits = new QPlainTextEdit(credits);
-    memCredits->setObjectName(QStringLiteral("memCredits"));
-    memCredits->setGeometry(4, 6, 142, 200);
-    memCredits->setReadOnly(true);
-    memCredits->setFrameShape(QFrame::NoFrame);
-    memCredits->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    memCredits->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    memCredits->viewport()->setAutoFillBackground(false);
-    // "Using:" names the tools this build really runs: the Fraunhofer FDK AAC library encodes
-    // the HE-AAC, ffmpeg stands in for MP4Box.
-    memCredits->setPlainText(
-        QStringLiteral("Developer:\n"
-                       "* the Quintaro developers\n"
-                       "\n"
-                       "Thanks to:\n"
-                       "* everyone who tested it\n"
-                       "\n"
-                       "Based on:\n"
-                       "* x264\n"
-                       "* Qt\n"
-                       "\n"
-                       "Using:\n"
-                       "* mplayer/mencoder\n"
-                       "* Fraunhofer FDK AAC\n"
-                       "* ffmpeg\n"
-                       "* mkvtoolnix"));
-
-    QGroupBox* legal = MakeGroup(tAbout, "grpLegal", "", QRect(159, 95, 145, 105));
-    auto* notice = new QLabel(QStringLiteral("Free to use and share.\nNo warranty."), legal);
-    notice->setObjectName(QStringLiteral("lblLegal"));
-    notice->setWordWrap(true);
-    notice->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    notice->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    notice->setGeometry(8, 10, 131, 86);
-
-    MakeGroup(tAbout, "grpEmpty", "", QRect(159, 206, 145, 100));
-}
-
 void Tfmain::BuildMenus() {
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
@@ -496,10 +205,7 @@ void Tfmain::FormCreate() {
     if (AppDir.empty() || AppDir.back() != '/') {
         AppDir += '/';
     }
-    lstFiles->setItem(0, 0, QueueCell(QStringLiteral("Status")));
-    lstFiles->setItem(0, 1, QueueCell(QStringLiteral("File")));
-    lstFiles->setRowHidden(0, true);
-    lstFiles->setCurrentCell(1, 0);
+    queue_->WriteHeader();
     LastToolOutput.clear();
     QueuedPaths.clear();
     lstFiles->setAcceptDrops(true);
@@ -559,58 +265,31 @@ void Tfmain::ConnectGuarded(QAction* action, void (Tfmain::*handler)()) {
 // ---- The job queue ----
 
 int Tfmain::QueueRowCount() const {
-    return lstFiles->rowCount();
+    return queue_->RowCount();
 }
 
 std::string Tfmain::RowStatus(int row) const {
-    const QTableWidgetItem* item = lstFiles->item(row, 0);
-    return item ? item->text().toStdString() : std::string();
+    return queue_->RowStatus(row);
 }
 
 void Tfmain::SetRowStatus(int row, const std::string& status) {
-    if (row < 0 || row >= lstFiles->rowCount()) {
-        return;
-    }
-    if (QTableWidgetItem* item = lstFiles->item(row, 0)) {
-        item->setText(QString::fromStdString(status));
-    } else {
-        lstFiles->setItem(row, 0, QueueCell(QString::fromStdString(status)));
-    }
+    queue_->SetRowStatus(row, status);
 }
 
 std::string Tfmain::RowFileName(int row) const {
-    const QTableWidgetItem* item = lstFiles->item(row, 1);
-    return item ? QFile::encodeName(item->text()).toStdString() : std::string();
+    return queue_->RowFileName(row);
 }
 
 int Tfmain::SelectedQueueRow() const {
-    const int row = lstFiles->currentRow();
-    return row < 1 ? 1 : row;
+    return queue_->SelectedRow();
 }
 
 void Tfmain::AddQueueEntry(const std::string& path) {
-    const int row = lstFiles->rowCount() - 1;
-    lstFiles->setItem(row, 0, QueueCell(QStringLiteral("ready")));
-    lstFiles->setItem(row, 1,
-                      QueueCell(QFile::decodeName(QByteArray::fromStdString(FileNameOf(path)))));
-    QueuedPaths.push_back(path);
-    lstFiles->setRowCount(row + 2);
+    queue_->Add(path);
 }
 
 void Tfmain::DeleteQueueRow(int row) {
-    const long index = static_cast<long>(row) - 1;
-    if (index < 0 || index >= static_cast<long>(QueuedPaths.size())) {
-        throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
-    }
-    QueuedPaths.erase(QueuedPaths.begin() + index);
-    const int current = lstFiles->currentRow();
-    const int column = std::max(lstFiles->currentColumn(), 0);
-    // Removing the row moves the rows below, the empty last row included, up by one.
-    lstFiles->removeRow(row);
-    // The selection keeps its row number and so shows the following entry.
-    if (current >= 1) {
-        lstFiles->setCurrentCell(std::min(current, lstFiles->rowCount() - 1), column);
-    }
+    queue_->DeleteRow(row);
 }
 
 void Tfmain::CollectFiles(const std::string& folder, std::vector<std::string>& list,
@@ -619,33 +298,7 @@ void Tfmain::CollectFiles(const std::string& folder, std::vector<std::string>& l
 }
 
 void Tfmain::HandleDroppedFiles(const std::vector<std::string>& paths) {
-    std::vector<std::string> refused;
-    for (const std::string& path : paths) {
-        struct stat st;
-        if (stat(path.c_str(), &st) != 0) {
-            continue;
-        }
-        if (S_ISDIR(st.st_mode) && IsDvdFolder(path)) {
-            // A DVD is encoded as one job from its folder; its files are no sources by themselves.
-            if (FitsACommandLine(path)) {
-                AddQueueEntry(path);
-            } else {
-                refused.push_back(path);
-            }
-        } else if (S_ISDIR(st.st_mode)) {
-            std::vector<std::string> found;
-            CollectFiles(path, found, "*.*");
-            for (const std::string& file : found) {
-                if (IsCompatibleFile(file, false)) {
-                    AddQueueEntry(file);
-                }
-            }
-        } else if (IsCompatibleFile(path, true)) {
-            AddQueueEntry(path);
-        } else {
-            refused.push_back(path);
-        }
-    }
+    const std::vector<std::string> refused = QueuePaths(paths, *queue_);
     if (!refused.empty()) {
         ShowBox(QMessageBox::NoIcon, QString::fromLatin1(ApplicationTitle),
                 Local(RefusedFilesText(refused)), QMessageBox::Ok);
@@ -664,29 +317,11 @@ bool Tfmain::QueueGridWindowProc(QEvent* event) {
         event->type() != QEvent::Drop) {
         return false;
     }
-    auto* drop = static_cast<QDropEvent*>(event);
-    const QMimeData* mime = drop->mimeData();
-    if (mime == nullptr || !mime->hasUrls()) {
+    std::vector<std::string> paths;
+    if (!TakeFileDrag(*static_cast<QDropEvent*>(event), paths)) {
         return false;
     }
-    // Always a copy: a source told "moved" could delete the user's files.
-    if (drop->possibleActions() & Qt::CopyAction) {
-        drop->setDropAction(Qt::CopyAction);
-    } else if (drop->possibleActions() & Qt::LinkAction) {
-        drop->setDropAction(Qt::LinkAction);
-    } else {
-        drop->ignore();
-        return true;
-    }
-    drop->accept();
     if (event->type() == QEvent::Drop) {
-        std::vector<std::string> paths;
-        for (const QUrl& url : mime->urls()) {
-            std::string path;
-            if (DroppedPath(url, path)) {
-                paths.push_back(std::move(path));
-            }
-        }
         // Handled once the drop has finished, so that the source is released before a
         // message box can wait for the user. A failure here ends the handling silently.
         QMetaObject::invokeMethod(
@@ -724,24 +359,15 @@ void Tfmain::Remove1Click() {
 }
 
 void Tfmain::Clearfinished1Click() {
-    // Upward, so that removals never move a row still to be visited.
-    for (int row = lstFiles->rowCount() - 1; row >= 1; --row) {
-        if (RowStatus(row) == "done") {
-            DeleteQueueRow(row);
-        }
-    }
+    queue_->ClearFinished();
 }
 
 void Tfmain::Clearall1Click() {
-    QueuedPaths.clear();
-    lstFiles->setRowCount(1);
-    lstFiles->setRowCount(2);
+    queue_->ClearAll();
 }
 
 void Tfmain::ResetallStatus1Click() {
-    for (int row = 1; row <= lstFiles->rowCount() - 2; ++row) {
-        SetRowStatus(row, "ready");
-    }
+    queue_->ResetAllStatus();
 }
 
 // ---- Log, progress, output folder ----
@@ -875,41 +501,6 @@ EncodeSettings Tfmain::CurrentSettings() const {
 }
 
 // ---- Start, Stop, closing ----
-
-namespace {
-
-// The batch run sees the window only through this.
-class WindowBatchHost : public BatchHost {
-  public:
-    explicit WindowBatchHost(Tfmain& window) : window_(window) {}
-
-    bool StopRequested() const override { return window_.StopRequested; }
-    void SetProgressText(const std::string& text) override { window_.SetProgressText(text); }
-    int QueueRowCount() const override { return window_.QueueRowCount(); }
-    std::string RowStatus(int row) const override { return window_.RowStatus(row); }
-    void SetRowStatus(int row, const std::string& status) override {
-        window_.SetRowStatus(row, status);
-    }
-    std::vector<std::string> QueuedPathList() const override { return window_.QueuedPaths; }
-    void LogLine(const std::string& text) override { window_.LogLine(text); }
-    void LogAppend(const std::string& text) override { window_.LogAppend(text); }
-    EncodeSettings CurrentSettings() const override { return window_.CurrentSettings(); }
-    std::string AppDir() const override { return window_.AppDir; }
-    void SetRunButtons(bool running) override {
-        window_.btnStart->setEnabled(!running);
-        window_.btnStop->setEnabled(running);
-        window_.RunActive(running);
-    }
-    void ClearStopRequest() override { window_.StopRequested = false; }
-    void ReportError(const std::string& message) override { window_.ShowError(message); }
-    std::vector<std::string>& LastToolOutput() override { return window_.LastToolOutput; }
-    void RunEnded(const RunSummary& summary) override { window_.RunEnded(summary); }
-
-  private:
-    Tfmain& window_;
-};
-
-}  // namespace
 
 void Tfmain::btnStartClick() {
     if (RunInProgress) {

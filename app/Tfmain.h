@@ -13,6 +13,7 @@
 #include "pipeline/EncodeSettings.h"
 
 class DesktopSession;
+class JobQueue;
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -229,6 +230,8 @@ class Tfmain : public QWidget {
     void ConnectGuarded(QAction* action, void (Tfmain::*handler)());
     void RepaintProgress();
 
+    // The queue's operations on lstFiles and QueuedPaths; made with the grid.
+    std::unique_ptr<JobQueue> queue_;
     std::string progressPending_;
     QElapsedTimer progressPainted_;
     QTimer* progressRepaint_ = nullptr;
