@@ -1,10 +1,7 @@
 // A disk that fills up at any stage of a job, with the real tool slots: the stage fails and says
 // so, nothing broken is left under the output's name, and nothing hangs.
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <QTemporaryDir>
@@ -21,26 +18,13 @@ namespace {
 // one (as root), else a file size limit that makes every later write fail, as a full disk would.
 class FillableFolder {
   public:
-    explicit FillableFolder(const std::string& path) : path_(path) {
-        fs::create_directories(path_);
-        mounted_ = mount("tmpfs", path_.c_str(), "tmpfs", 0, "size=16m,mode=0700") == 0;
-    }
-    ~FillableFolder() {
-        Release();
-        if (mounted_) {
-            umount2(path_.c_str(), MNT_DETACH);
-        }
-    }
-    bool Mounted() const { return mounted_; }
+    explicit FillableFolder(const std::string& path) : disk_(path, "16m") {}
+    ~FillableFolder() { Release(); }
+    bool Mounted() const { return disk_.Mounted(); }
 
     void Fill() {
-        if (mounted_) {
-            struct statvfs info;
-            ASSERT_EQ(statvfs(path_.c_str(), &info), 0);
-            filler_ = open((path_ + "/.filler").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
-            ASSERT_GE(filler_, 0);
-            const off_t room = static_cast<off_t>(info.f_bavail) * info.f_frsize;
-            ASSERT_EQ(fallocate(filler_, 0, 0, room), 0);
+        if (disk_.Mounted()) {
+            disk_.LeaveFree(0);
         } else {
             getrlimit(RLIMIT_FSIZE, &saved_);
             signal(SIGXFSZ, SIG_IGN);
@@ -50,11 +34,7 @@ class FillableFolder {
         }
     }
     void Release() {
-        if (filler_ >= 0) {
-            close(filler_);
-            unlink((path_ + "/.filler").c_str());
-            filler_ = -1;
-        }
+        disk_.Empty();
         if (limited_) {
             setrlimit(RLIMIT_FSIZE, &saved_);
             signal(SIGXFSZ, SIG_DFL);
@@ -63,9 +43,7 @@ class FillableFolder {
     }
 
   private:
-    std::string path_;
-    bool mounted_ = false;
-    int filler_ = -1;
+    tooltest::SmallDisk disk_;
     bool limited_ = false;
     struct rlimit saved_ {};
 };
@@ -143,15 +121,14 @@ TEST_P(DiskFull, TheStageFailsAndSaysSoAndNothingBrokenIsLeft) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryStage, DiskFull,
-    testing::Values(
-        FullCase{"AnalysisPass", 0, 0, false, "> Running video analysis..."},
-        FullCase{"EncodingPass", 0, 1, false, "> Running video encoding..."},
-        FullCase{"AudioExtraction", 0, 2, false, "> Running audio extracting..."},
-        FullCase{"AudioEncoding", 0, 3, false, "> Running audio encoding..."},
-        FullCase{"Mp4Merge", 0, 4, true, "> Merging audio and video to MP4..."},
-        FullCase{"TemporaryMp4Merge", 1, 4, false,
-                 "> Merging audio and video to temporary MP4..."},
-        FullCase{"MkvMerge", 1, 5, true, "> Merging temporary MP4 to final MKV..."}),
+    testing::Values(FullCase{"AnalysisPass", 0, 0, false, "> Running video analysis..."},
+                    FullCase{"EncodingPass", 0, 1, false, "> Running video encoding..."},
+                    FullCase{"AudioExtraction", 0, 2, false, "> Running audio extracting..."},
+                    FullCase{"AudioEncoding", 0, 3, false, "> Running audio encoding..."},
+                    FullCase{"Mp4Merge", 0, 4, true, "> Merging audio and video to MP4..."},
+                    FullCase{"TemporaryMp4Merge", 1, 4, false,
+                             "> Merging audio and video to temporary MP4..."},
+                    FullCase{"MkvMerge", 1, 5, true, "> Merging temporary MP4 to final MKV..."}),
     [](const testing::TestParamInfo<FullCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

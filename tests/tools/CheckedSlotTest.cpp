@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -17,18 +16,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using tooltest::Clip;
+using tooltest::LastLine;
 using tooltest::RunResult;
 using tooltest::Slot;
 using tooltest::TempDir;
-
-std::string LastLine(const std::string& output) {
-    std::string text = output;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
-        text.pop_back();
-    }
-    const size_t end = text.find_last_of("\r\n");
-    return end == std::string::npos ? text : text.substr(end + 1);
-}
 
 TEST(MkvmergeSlot, WritesMatroskaThatHoldsWhatTheSourceHeld) {
     TempDir dir;
@@ -76,23 +67,23 @@ TEST(MkvmergeSlot, FailuresSayWhyAndLeaveNoTarget) {
 // it was a real full disk.
 std::pair<RunResult, bool> RunWithFullFolder(const std::string& folder, const char* room,
                                              const std::vector<std::string>& argv) {
-    fs::create_directory(folder);
-    const std::string options = std::string("size=") + room;
-    const bool mounted = mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
-    struct rlimit saved;
-    getrlimit(RLIMIT_FSIZE, &saved);
-    if (!mounted) {
-        const struct rlimit small = {std::stoul(room) * 1024, saved.rlim_max};
-        signal(SIGXFSZ, SIG_IGN);
-        setrlimit(RLIMIT_FSIZE, &small);
-    }
-    const RunResult run = tooltest::Run(argv);
-    if (mounted) {
-        EXPECT_TRUE(fs::is_empty(folder)) << "a failed write leaves nothing behind";
-        umount(folder.c_str());
-    } else {
-        setrlimit(RLIMIT_FSIZE, &saved);
-        signal(SIGXFSZ, SIG_DFL);
+    RunResult run;
+    bool mounted = false;
+    {
+        tooltest::SmallDisk disk(folder, room);
+        mounted = disk.Mounted();
+        struct rlimit saved;
+        getrlimit(RLIMIT_FSIZE, &saved);
+        if (!mounted) {
+            const struct rlimit small = {std::stoul(room) * 1024, saved.rlim_max};
+            signal(SIGXFSZ, SIG_IGN);
+            setrlimit(RLIMIT_FSIZE, &small);
+        }
+        run = tooltest::Run(argv);
+        if (!mounted) {
+            setrlimit(RLIMIT_FSIZE, &saved);
+            signal(SIGXFSZ, SIG_DFL);
+        }
         EXPECT_TRUE(fs::is_empty(folder)) << "a failed write leaves nothing behind";
     }
     return {run, mounted};
@@ -139,8 +130,8 @@ TEST(MplayerSlot, WritesTheWholeSoundOfTheSource) {
                        "null", "-vc", "null", "-af", "channels=2"});
     ASSERT_EQ(run.exitCode, 0) << run.output;
     EXPECT_EQ(tooltest::Probe(wav).channels, 2);
-    const RunResult length = tooltest::Run({"ffprobe", "-v", "error", "-show_entries",
-                                            "format=duration", "-of", "csv=p=0", wav});
+    const RunResult length = tooltest::Run(
+        {"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", wav});
     EXPECT_NEAR(std::stod(length.output), tooltest::Probe(Clip("mp4")).duration, 0.1);
 }
 

@@ -91,13 +91,6 @@ void SetDataSize(const std::string& wav, uint32_t size) {
     file.write(bytes, 4);
 }
 
-std::string LastLine(std::string output) {
-    while (!output.empty() && output.back() == '\n') {
-        output.pop_back();
-    }
-    return output.substr(output.rfind('\n') == std::string::npos ? 0 : output.rfind('\n') + 1);
-}
-
 // The beeps of kBeeps, where a player puts them, each within 5 ms.
 void ExpectBeepsOnTime(const std::string& file) {
     SCOPED_TRACE(file);
@@ -349,7 +342,9 @@ TEST(HeAacSlot, ReadsAPipeToItsEndAndTellsItsProgress) {
     }
     EXPECT_GE(progressLines, 2) << result.output;
     EXPECT_LE(progressLines, 5 * elapsed + 1) << result.output;
-    EXPECT_EQ(LastLine(result.output).rfind("enhAacPlusEnc.exe: wrote " + dir / "audio.mp4", 0), 0u)
+    EXPECT_EQ(
+        tooltest::LastLine(result.output).rfind("enhAacPlusEnc.exe: wrote " + dir / "audio.mp4", 0),
+        0u)
         << result.output;
 }
 
@@ -389,7 +384,7 @@ TEST(HeAacSlot, FullDiskFailsAndLeavesNothing) {
         GTEST_SKIP() << "no small file system can be mounted here: " << result.output;
     }
     EXPECT_NE(result.exitCode, 0) << result.output;
-    EXPECT_EQ(LastLine(result.output),
+    EXPECT_EQ(tooltest::LastLine(result.output),
               "enhAacPlusEnc.exe: cannot write " + out + ": No space left on device");
     // The mount went with its namespace: nothing was written to the folder underneath either.
     EXPECT_TRUE(fs::is_empty(dir / "small"));

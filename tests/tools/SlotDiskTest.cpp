@@ -23,16 +23,6 @@ using tooltest::RunResult;
 using tooltest::Slot;
 using tooltest::TempDir;
 
-// The last line of a tool's output, whatever ends it.
-std::string LastLine(const std::string& output) {
-    std::string text = output;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
-        text.pop_back();
-    }
-    const size_t end = text.find_last_of("\r\n");
-    return end == std::string::npos ? text : text.substr(end + 1);
-}
-
 std::vector<std::string> Pass(const std::string& source, const std::string& stream, int pass) {
     const std::string quality =
         pass == 1 ? ":pass=1:turbo=2" : ":pass=2:8x8dct:weight_b:mixed_refs:me=umh:subq=6";
@@ -60,34 +50,14 @@ class FullDisk : public ::testing::Test {
   protected:
     void SetUp() override {
         disk_ = dir_ / "disk";
-        fs::create_directory(disk_);
-        if (geteuid() != 0 || mount("tmpfs", disk_.c_str(), "tmpfs", 0, "size=1m,mode=0700") != 0) {
+        small_ = std::make_unique<tooltest::SmallDisk>(disk_, "1m");
+        if (!small_->Mounted()) {
             GTEST_SKIP() << "a small tmpfs cannot be mounted here (needs root)";
-        }
-        mounted_ = true;
-    }
-    void TearDown() override {
-        if (mounted_) {
-            umount2(disk_.c_str(), MNT_DETACH);
         }
     }
 
     // Fills the disk until only `bytes` (rounded to pages) are left.
-    void LeaveFree(unsigned long long bytes) {
-        const std::string filler = disk_ + "/filler";
-        const int fd = open(filler.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        ASSERT_GE(fd, 0);
-        const std::string page(4096, 'x');
-        for (;;) {
-            struct statvfs fs {};
-            statvfs(disk_.c_str(), &fs);
-            if (static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize <= bytes ||
-                write(fd, page.data(), page.size()) <= 0) {
-                break;
-            }
-        }
-        close(fd);
-    }
+    void LeaveFree(unsigned long long bytes) { small_->LeaveFree(bytes); }
 
     // Only the filler and the files named may be on the disk.
     void ExpectOnlyOnDisk(const std::vector<std::string>& names) {
@@ -101,7 +71,7 @@ class FullDisk : public ::testing::Test {
 
     TempDir dir_;
     std::string disk_;
-    bool mounted_ = false;
+    std::unique_ptr<tooltest::SmallDisk> small_;
 };
 
 TEST_F(FullDisk, AnalysisPassFailsWithTheReasonAndLeavesNoStream) {
@@ -110,9 +80,10 @@ TEST_F(FullDisk, AnalysisPassFailsWithTheReasonAndLeavesNoStream) {
         LeaveFree(free);
         const RunResult pass = tooltest::Run(Pass(Clip("avi"), disk_ + "/video.264", 1));
         EXPECT_EQ(pass.exitCode, 1) << pass.output;
-        EXPECT_EQ(LastLine(pass.output).rfind("mencoder.exe: No space left on device (" + disk_, 0),
+        EXPECT_EQ(tooltest::LastLine(pass.output)
+                      .rfind("mencoder.exe: No space left on device (" + disk_, 0),
                   0u)
-            << LastLine(pass.output);
+            << tooltest::LastLine(pass.output);
         ExpectOnlyOnDisk({});
         fs::remove(disk_ + "/filler");
     }
@@ -126,7 +97,8 @@ TEST_F(FullDisk, EncodingPassFailsWhenTheStreamDoesNotFit) {
     LeaveFree(24000);  // the stream needs about 67 kB
     const RunResult second = tooltest::Run(Pass(Clip("avi"), stream, 2));
     EXPECT_EQ(second.exitCode, 1) << second.output;
-    EXPECT_EQ(LastLine(second.output), "mencoder.exe: No space left on device (" + stream + ")");
+    EXPECT_EQ(tooltest::LastLine(second.output),
+              "mencoder.exe: No space left on device (" + stream + ")");
     // The first pass's statistics stay for another try; no stream is left.
     ExpectOnlyOnDisk({"divx2pass.log", "divx2pass.log.mbtree"});
 }
@@ -152,8 +124,9 @@ TEST_F(FullDisk, MergeFailsAndLeavesNoTarget) {
         const RunResult merge = tooltest::Run({Slot("MP4Box.exe"), "-tmp", c.tmp, "-add", stream,
                                                "-fps", "25.000", "-new", c.target, "-add", aac});
         EXPECT_EQ(merge.exitCode, 1) << merge.output;
-        EXPECT_EQ(LastLine(merge.output).rfind("MP4Box.exe: No space left on device (", 0), 0u)
-            << LastLine(merge.output);
+        EXPECT_EQ(
+            tooltest::LastLine(merge.output).rfind("MP4Box.exe: No space left on device (", 0), 0u)
+            << tooltest::LastLine(merge.output);
         EXPECT_FALSE(fs::exists(c.target));
         ExpectOnlyOnDisk({});
         fs::remove(disk_ + "/filler");
@@ -192,7 +165,8 @@ TEST(SlotReasons, TheLastLineSaysWhy) {
     for (const Case& c : cases) {
         const RunResult result = tooltest::Run(c.argv);
         EXPECT_EQ(result.exitCode, c.exitCode) << result.output;
-        EXPECT_EQ(LastLine(result.output).rfind(c.lastLine, 0), 0u) << LastLine(result.output);
+        EXPECT_EQ(tooltest::LastLine(result.output).rfind(c.lastLine, 0), 0u)
+            << tooltest::LastLine(result.output);
     }
 }
 

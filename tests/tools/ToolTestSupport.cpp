@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -728,6 +730,48 @@ bool HasAudioLine(const std::string& toolOutput) {
     return toolOutput.compare(0, 5, "AUDIO") == 0 ||
            toolOutput.find("\nAUDIO") != std::string::npos ||
            toolOutput.find("\rAUDIO") != std::string::npos;
+}
+
+std::string LastLine(const std::string& output) {
+    std::string text = output;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    const size_t end = text.find_last_of("\r\n");
+    return end == std::string::npos ? text : text.substr(end + 1);
+}
+
+SmallDisk::SmallDisk(const std::string& folder, const std::string& size) : folder_(folder) {
+    std::filesystem::create_directories(folder_);
+    const std::string options = "size=" + size + ",mode=0700";
+    mounted_ = geteuid() == 0 && mount("tmpfs", folder_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+SmallDisk::~SmallDisk() {
+    if (mounted_) {
+        umount2(folder_.c_str(), MNT_DETACH);
+    }
+}
+
+void SmallDisk::LeaveFree(unsigned long long bytes) {
+    const int fd = open((folder_ + "/filler").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    if (fd < 0) {
+        return;
+    }
+    const std::string piece(4096, 'x');
+    for (;;) {
+        struct statvfs info {};
+        if (statvfs(folder_.c_str(), &info) != 0 ||
+            static_cast<unsigned long long>(info.f_bavail) * info.f_frsize <= bytes ||
+            write(fd, piece.data(), piece.size()) <= 0) {
+            break;
+        }
+    }
+    close(fd);
+}
+
+void SmallDisk::Empty() {
+    unlink((folder_ + "/filler").c_str());
 }
 
 }  // namespace tooltest

@@ -120,6 +120,29 @@ bool IsGone(pid_t pid);              // no such process, or a zombie
 // Whether the process sleeps in the kernel waiting for the other end of a named pipe to open.
 bool WaitsForPipePartner(pid_t pid);
 
+// The last line of a tool's output, whatever ends it.
+std::string LastLine(const std::string& output);
+
+// A small file system of its own (a tmpfs) at `folder` while the object lives, where the test
+// may mount one (as root), so that a tool can be made to meet a full disk. Where it cannot,
+// Mounted() is false and the folder is an ordinary one.
+class SmallDisk {
+  public:
+    SmallDisk(const std::string& folder, const std::string& size);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool Mounted() const { return mounted_; }
+    // Fills it until at most `bytes` are left (rounded to pages), with a file named "filler".
+    void LeaveFree(unsigned long long bytes);
+    // Takes the filling away again.
+    void Empty();
+
+  private:
+    std::string folder_;
+    bool mounted_ = false;
+};
+
 // Polls cond every 20 ms until it holds or `seconds` have passed.
 bool WaitFor(const std::function<bool()>& cond, double seconds = 20.0);
 
