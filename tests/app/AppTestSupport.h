@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -27,6 +28,19 @@ struct ShownBox {
 // with NextAnswer; a dialog the test did not expect fails the test and is cancelled.
 class WindowTest : public ::testing::Test {
   protected:
+    // Calls action on the window's thread, while a run goes on, once condition holds.
+    void WhenDuringRun(std::function<bool()> condition, std::function<void()> action) {
+        auto* timer = new QTimer(Window.get());
+        timer->setInterval(10);
+        QObject::connect(timer, &QTimer::timeout, [timer, condition, action] {
+            if (condition()) {
+                timer->stop();
+                action();
+            }
+        });
+        timer->start();
+    }
+
     void SetUp() override {
         Window = std::make_unique<Tfmain>();
         Window->Dialogs.MessageBox = [this](QMessageBox::Icon icon, const QString& title,

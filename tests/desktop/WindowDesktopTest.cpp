@@ -40,19 +40,6 @@ class RunOnTheDesktop : public WindowTest {
     }
     void LetTheEncodingPassGoOn() { std::ofstream(Tools.Root() + "/go") << "go"; }
 
-    // Calls action on the window's thread, while the run goes on, once condition holds.
-    void WhenDuringRun(std::function<bool()> condition, std::function<void()> action) {
-        auto* timer = new QTimer(Window.get());
-        timer->setInterval(10);
-        QObject::connect(timer, &QTimer::timeout, [timer, condition, action] {
-            if (condition()) {
-                timer->stop();
-                action();
-            }
-        });
-        timer->start();
-    }
-
     double LastProgress() const {
         return launcher.Updates.empty()
                    ? -1

@@ -23,19 +23,6 @@ class WindowRunTest : public WindowTest {
         Window->txtOutput->setText(QString::fromStdString(Tools.OutputFolder()));
     }
 
-    // Calls action on the window's thread, while the run goes on, once condition holds.
-    void WhenDuringRun(std::function<bool()> condition, std::function<void()> action) {
-        auto* timer = new QTimer(Window.get());
-        timer->setInterval(10);
-        QObject::connect(timer, &QTimer::timeout, [timer, condition, action] {
-            if (condition()) {
-                timer->stop();
-                action();
-            }
-        });
-        timer->start();
-    }
-
     bool Progress(const char* text) const { return Window->txtLogEncoder->text() == text; }
 
     StandInTools Tools;
