@@ -578,7 +578,7 @@ std::vector<double> BurstStarts(const DecodedAudio& audio, double gap) {
     return starts;
 }
 
-std::vector<double> FlashTimes(const std::string& path) {
+std::vector<double> FlashStarts(const std::string& path) {
     const RunResult stats = Run(
         {"ffmpeg", "-nostdin", "-v", "error", "-copyts", "-i", "file:" + path, "-map", "0:v:0",
          "-vf", "signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=-", "-f", "null", "-"});
@@ -642,17 +642,7 @@ std::vector<double> LoggedTimes(const std::string& log, const std::string& key) 
 }  // namespace
 
 std::vector<double> BeepStarts(const std::string& path) {
-    const RunResult result =
-        Run({"ffmpeg", "-nostdin", "-hide_banner", "-i", "file:" + path, "-map", "0:a:0", "-af",
-             "silencedetect=noise=-30dB:duration=0.2", "-f", "null", "-"});
-    return LoggedTimes(result.output, "silence_end: ");
-}
-
-std::vector<double> FlashStarts(const std::string& path) {
-    const RunResult result =
-        Run({"ffmpeg", "-nostdin", "-hide_banner", "-i", "file:" + path, "-map", "0:v:0", "-vf",
-             "blackdetect=d=0.2:pix_th=0.5", "-f", "null", "-"});
-    return LoggedTimes(result.output, "black_end:");
+    return BurstStarts(DecodeAudio(path, 44100, 1));
 }
 
 double MeanVolume(const std::string& path) {

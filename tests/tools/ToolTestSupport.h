@@ -93,18 +93,16 @@ double BandLevel(const DecodedAudio& audio, double low, double high);
 std::vector<double> BurstStarts(const DecodedAudio& audio, double gap = 0.2);
 // When the picture flashes, in seconds of the file's time line: the frames whose mean
 // brightness jumps above the middle between the darkest and the brightest frame.
-std::vector<double> FlashTimes(const std::string& path);
+std::vector<double> FlashStarts(const std::string& path);
+// When the beeps of the first audio stream start, on the same time line (BurstStarts of the
+// sound decoded in mono).
+std::vector<double> BeepStarts(const std::string& path);
 
 // Mean PSNR (dB) of the video of `encoded` against `source` as it is shown (turned), both
 // resampled to `rate` so that frames are compared by their time stamps; the encoded picture is
 // scaled to width x height, the source's size as shown.
 double Psnr(const std::string& encoded, const std::string& source, const std::string& rate,
             int width, int height);
-
-// When the beeps start and when the flashes start (seconds on the file's time line), as
-// ffmpeg's silence and black detection find them.
-std::vector<double> BeepStarts(const std::string& path);
-std::vector<double> FlashStarts(const std::string& path);
 
 // Mean volume of the first audio stream in dB (-91 for silence).
 double MeanVolume(const std::string& path);
