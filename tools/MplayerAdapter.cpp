@@ -27,12 +27,12 @@ std::optional<std::string> WavPathOf(const std::vector<std::string>& args) {
         if (args[i] != "-ao" || args[i + 1].rfind("pcm", 0) != 0) {
             continue;
         }
-        const std::string& spec = args[i + 1];
-        const size_t at = spec.find("file=");
+        const std::string& output = args[i + 1];
+        const size_t at = output.find("file=");
         if (at == std::string::npos) {
             return std::nullopt;
         }
-        std::string file = spec.substr(at + 5);
+        std::string file = output.substr(at + 5);
         // "%N%" gives the length of what follows, so that it may hold ":" and ",".
         if (file.size() > 2 && file[0] == '%') {
             const size_t close = file.find('%', 1);
