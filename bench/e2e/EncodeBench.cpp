@@ -9,7 +9,8 @@
 // Targets: Quintaro within 3% of the script, and no slower than HandBrakeCLI.
 //
 // Flags: --reps N (default 3), --size WxH (default 640x480), --slots DIR (default: the build's),
-// --stages (instead: each stage through RunTool against sh, to see where the time goes).
+// --stages (instead: each stage through RunTool against sh, to see where the time goes),
+// --only NAME (with --stages: that stage alone, e.g. "encoding").
 #include <sys/stat.h>
 #include <QApplication>
 #include <QFile>
@@ -293,12 +294,17 @@ int main(int argc, char* argv[]) {
     std::printf("\n");
 
     if (HasFlag(argc, argv, "--stages")) {
-        CompareStages({{"analysis", job.AnalysisPass},
-                       {"encoding", job.EncodingPass},
-                       {"audio extraction", job.AudioExtraction},
-                       {"audio encoding", job.AudioEncoding},
-                       {"MP4 merge", merge}},
-                      logs, reps);
+        std::vector<StageLine> stages = {{"analysis", job.AnalysisPass},
+                                         {"encoding", job.EncodingPass},
+                                         {"audio extraction", job.AudioExtraction},
+                                         {"audio encoding", job.AudioEncoding},
+                                         {"MP4 merge", merge}};
+        // --only NAME: that stage alone, for more repetitions in the same time.
+        const std::string only = bench::FlagValue(argc, argv, "--only", "");
+        if (!only.empty()) {
+            std::erase_if(stages, [&only](const StageLine& stage) { return stage.name != only; });
+        }
+        CompareStages(stages, logs, reps);
         return 0;
     }
 
