@@ -271,9 +271,12 @@ class BatchRun {
         if (mkvOutput) {
             CleanupList.push_back(workFolder_ + "tempout.mp4");
         }
-        // The encoder keeps its two-pass statistics beside the stream.
-        CleanupList.push_back(workFolder_ + "divx2pass.log");
-        CleanupList.push_back(workFolder_ + "divx2pass.log.mbtree");
+        // The encoder keeps its two-pass statistics beside the stream; while it writes them they
+        // are ".temp" files, which stay when the pass is stopped.
+        for (const char* name : {"divx2pass.log", "divx2pass.log.mbtree", "divx2pass.log.temp",
+                                 "divx2pass.log.mbtree.temp"}) {
+            CleanupList.push_back(workFolder_ + name);
+        }
         CleanupList.push_back(part);
 
         if (job.IsOgm) {

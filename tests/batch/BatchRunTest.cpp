@@ -239,8 +239,13 @@ TEST_F(BatchRunTest, FailedStageKeepsItsFilesUntilALaterJobCompletes) {
     EXPECT_TRUE(FileExists(Out("b.mp4")));
 
     // Each analysis pass's stream goes at once; the run's list goes, in order, when b completes.
-    const Lines jobFiles = {Work("video.264"), Work("audio.wav"), Work("audio.mp4"),
-                            Work("divx2pass.log"), Work("divx2pass.log.mbtree")};
+    const Lines jobFiles = {Work("video.264"),
+                            Work("audio.wav"),
+                            Work("audio.mp4"),
+                            Work("divx2pass.log"),
+                            Work("divx2pass.log.mbtree"),
+                            Work("divx2pass.log.temp"),
+                            Work("divx2pass.log.mbtree.temp")};
     Lines expected = {Work("video.264"), Work("video.264")};
     for (const char* name : {"a.mp4.part", "b.mp4.part"}) {
         expected.insert(expected.end(), jobFiles.begin(), jobFiles.end());
@@ -268,10 +273,12 @@ TEST_F(BatchRunTest, CleanupDeletesWhatTheRunNamed) {
     host.Queue(tools.Source("a.avi"));
     std::ofstream(Work("divx2pass.log")) << "stats";
     std::ofstream(Work("divx2pass.log.mbtree")) << "stats";
+    std::ofstream(Work("divx2pass.log.temp")) << "stats of a stopped pass";
     RunBatch(host);
     EXPECT_EQ(ReadFile(Out("divx2pass.log")), "the user's");
     EXPECT_FALSE(FileExists(Work("divx2pass.log")));
     EXPECT_FALSE(FileExists(Work("divx2pass.log.mbtree")));
+    EXPECT_FALSE(FileExists(Work("divx2pass.log.temp")));
     EXPECT_TRUE(FileExists(Work("stray")));
 }
 
