@@ -65,6 +65,11 @@ void FakeHost::SetProgressText(const std::string& text) {
     }
 }
 
+void FakeHost::Use(const StandInTools& tools) {
+    appDir = tools.AppDir();
+    settings.OutputFolder = tools.OutputFolder();
+}
+
 int FakeHost::RunStage(const std::string& commandLine, ToolRunDetails& details) {
     commandsRun.push_back(commandLine);
     const int result = BatchHost::RunStage(commandLine, details);

@@ -11,6 +11,8 @@
 
 #include "pipeline/BatchRun.h"
 
+class StandInTools;
+
 // A window stand-in for the batch run: the queue, the log and the settings as plain values.
 class FakeHost : public BatchHost {
   public:
@@ -39,6 +41,8 @@ class FakeHost : public BatchHost {
     std::function<void(FakeHost&, const std::string&, int)> afterStage;
 
     void Queue(const std::string& path) { entries.push_back({JobStatus::Ready, path}); }
+    // Runs with the stand-in slots of `tools` and writes into its output folder.
+    void Use(const StandInTools& tools);
     std::vector<std::string> Statuses() const;
 
     int QueueRowCount() const override { return static_cast<int>(entries.size()) + 2; }

@@ -21,10 +21,7 @@ namespace {
 
 class BatchRunTest : public testing::Test {
   protected:
-    void SetUp() override {
-        host.appDir = tools.AppDir();
-        host.settings.OutputFolder = tools.OutputFolder();
-    }
+    void SetUp() override { host.Use(tools); }
 
     std::string Out(const std::string& name) const { return tools.OutputFolder() + name; }
     std::string Work(const std::string& name) const { return tools.WorkFolder() + name; }
@@ -123,8 +120,7 @@ TEST_F(BatchRunTest, FullJobsRunEveryStageInOrder) {
         SCOPED_TRACE(c.name);
         StandInTools local;
         FakeHost run;
-        run.appDir = local.AppDir();
-        run.settings.OutputFolder = local.OutputFolder();
+        run.Use(local);
         run.settings.OutputFormat = c.format;
         if (!c.audio) {
             local.Behave("mencoder.exe", "audio_line='Audio: no sound'");
@@ -337,8 +333,7 @@ TEST_F(BatchRunTest, StopAfterTheLastStageStopsTheNextJobsFirstJudgedStage) {
 
     // With nothing left to encode the run simply ends.
     FakeHost single;
-    single.appDir = tools.AppDir();
-    single.settings.OutputFolder = tools.OutputFolder();
+    single.Use(tools);
     single.Queue(tools.Source("c.avi"));
     single.afterStage = host.afterStage;
     RunBatch(single);
@@ -486,8 +481,7 @@ TEST_F(BatchRunTest, NothingIncompleteEverGetsTheOutputsName) {
         SCOPED_TRACE(format ? "mkv" : "mp4");
         StandInTools local;
         FakeHost run;
-        run.appDir = local.AppDir();
-        run.settings.OutputFolder = local.OutputFolder();
+        run.Use(local);
         run.settings.OutputFormat = format;
         const char* slot = format ? "mkvmerge.exe" : "MP4Box.exe";
         local.Behave(slot,
@@ -528,8 +522,7 @@ TEST_F(BatchRunTest, AStoppedToolIsGoneWhenTheRunEnds) {
     tools.Behave("mencoder.exe", "echo $$ > \"$STANDIN_DIR/group\"; progress='working'; delay=30");
     for (int attempt = 0; attempt < 10; ++attempt) {
         FakeHost run;
-        run.appDir = tools.AppDir();
-        run.settings.OutputFolder = tools.OutputFolder();
+        run.Use(tools);
         run.Queue(tools.Source("a.avi"));
         run.onProgress = [](FakeHost& h, const std::string& text) { h.stop = text == "working"; };
         RunBatch(run);
@@ -567,8 +560,7 @@ TEST_F(BatchRunTest, AFailedStageSaysWhy) {
         SCOPED_TRACE(c.name);
         StandInTools local;
         FakeHost run;
-        run.appDir = local.AppDir();
-        run.settings.OutputFolder = local.OutputFolder();
+        run.Use(local);
         if (c.behaviour.empty()) {
             unlink((local.AppDir() + c.slot).c_str());
         } else {
@@ -733,8 +725,7 @@ TEST_F(BatchRunTest, NoFrameRateFailsTheJob) {
         SCOPED_TRACE(behaviour);
         StandInTools local;
         FakeHost run;
-        run.appDir = local.AppDir();
-        run.settings.OutputFolder = local.OutputFolder();
+        run.Use(local);
         local.Behave("mencoder.exe", behaviour);
         run.Queue(local.Source("a.avi"));
         RunBatch(run);
